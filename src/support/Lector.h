@@ -1,0 +1,45 @@
+#pragma once
+// The program's context: state, paths, the service's base URL and the platform seams.
+// Every operation takes it first.
+#include <filesystem>
+#include <string>
+
+#include "support/Display.h"
+#include "support/Estado.h"
+#include "support/Reachability.h"
+#include "support/SystemClock.h"
+
+namespace lector {
+
+namespace clock {
+class ClockSdk;
+}
+
+// Used when Lector.ini has no section "SERVIDOR", key "URL": the local demo service.
+constexpr const char* kUrlBasePorDefecto = "http://127.0.0.1:8080/";
+
+struct Lector {
+  Lector(Display& d, SystemClock& r, std::filesystem::path carpetaPrograma)
+      : display(d), reloj(r), carpeta(std::move(carpetaPrograma)) {}
+
+  Estado estado;
+  Display& display;
+  SystemClock& reloj;
+  Reachability* alcance = nullptr;  // set by the program (ICMP) or a test (a table)
+  clock::ClockSdk* sdk = nullptr;   // the single SDK object shared by every clock operation
+  std::filesystem::path carpeta;    // program folder
+  std::string urlBase = kUrlBasePorDefecto;  // ends with "/"
+
+  std::filesystem::path Marcaciones() const { return carpeta / "Marcaciones"; }
+  std::filesystem::path ArchivoIni() const { return carpeta / "Lector.ini"; }
+  std::filesystem::path ArchivoLog() const { return carpeta / "log.txt"; }
+
+  // The seams that are optional at construction; throw a failure when missing.
+  Reachability& Alcance() const;
+  clock::ClockSdk& Sdk() const;
+};
+
+// The program folder: LECTOR_CARPETA when set, else the folder of the running executable.
+std::filesystem::path CarpetaPrograma();
+
+}  // namespace lector

@@ -1,0 +1,47 @@
+#include "kit/Fixtures.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace lector::test {
+
+CarpetaTemporal::CarpetaTemporal() {
+  std::random_device rd;
+  auto base = std::filesystem::temp_directory_path();
+  do {
+    ruta_ = base / ("lector-test-" + std::to_string(getpid()) + "-" + std::to_string(rd()));
+  } while (!std::filesystem::create_directory(ruta_));
+}
+
+CarpetaTemporal::~CarpetaTemporal() {
+  std::error_code ec;
+  std::filesystem::remove_all(ruta_, ec);
+}
+
+int32_t TablaAlcance::MidePing(const std::string& direccion) {
+  consultas.push_back(direccion);
+  auto it = tabla.find(direccion);
+  return it == tabla.end() ? -1 : it->second;
+}
+
+bool EsperaHasta(const std::function<bool()>& cond, std::chrono::milliseconds limite) {
+  auto fin = std::chrono::steady_clock::now() + limite;
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() > fin) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+std::string LeeArchivo(const std::filesystem::path& ruta) {
+  std::ifstream f(ruta, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+}  // namespace lector::test

@@ -1,0 +1,55 @@
+#pragma once
+// Small helpers shared by the tests: a temporary program folder, a table reachability, a
+// deadline poll, and a Lector wired to test doubles.
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "kit/ManualClock.h"
+#include "kit/RecordingDisplay.h"
+#include "support/Lector.h"
+
+namespace lector::test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class CarpetaTemporal {
+ public:
+  CarpetaTemporal();
+  ~CarpetaTemporal();
+  CarpetaTemporal(const CarpetaTemporal&) = delete;
+  CarpetaTemporal& operator=(const CarpetaTemporal&) = delete;
+  const std::filesystem::path& ruta() const { return ruta_; }
+
+ private:
+  std::filesystem::path ruta_;
+};
+
+// Address -> round-trip time (-1 = no answer); unknown addresses do not answer.
+class TablaAlcance : public Reachability {
+ public:
+  int32_t MidePing(const std::string& direccion) override;
+  std::map<std::string, int32_t> tabla;
+  std::vector<std::string> consultas;
+};
+
+// Polls cond until it is true or the deadline passes; tests never sleep to wait.
+bool EsperaHasta(const std::function<bool()>& cond,
+                 std::chrono::milliseconds limite = std::chrono::seconds(20));
+
+// Reads a whole file as bytes ("" when missing).
+std::string LeeArchivo(const std::filesystem::path& ruta);
+
+// A Lector over a temporary program folder with a recording display, a manual clock and a
+// table reachability; the SDK is left for each test to set.
+struct LectorDePrueba {
+  CarpetaTemporal carpeta;
+  RecordingDisplay display;
+  ManualClock reloj;
+  TablaAlcance alcance;
+  Lector l{display, reloj, carpeta.ruta()};
+  LectorDePrueba() { l.alcance = &alcance; }
+};
+
+}  // namespace lector::test
