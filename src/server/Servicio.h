@@ -1,0 +1,22 @@
+#pragma once
+// Service calls: one generic function call to "main/sync.php" and the messages built on it.
+#include <string>
+
+#include "support/Lector.h"
+
+namespace lector::server {
+
+// The response; "error" after a failed call; "" when no session is open.
+std::string SyncCall(Lector& l, const std::string& funcion, const std::string& params);
+// Fills ListaRelojes from "lector.relojes"; true when at least one entry was read.
+bool Procesar(Lector& l);
+std::string SendTaskReply(Lector& l, const std::string& relojId, const std::string& tarea,
+                          const std::string& respuesta, const std::string& empleadoId);
+std::string UploadTemplate(Lector& l, const std::string& empleadoId, const std::string& dedo,
+                           const std::string& plantilla);
+std::string SendClockPing(Lector& l, const std::string& serial);
+void ShowProgress(Lector& l, long a, long b, long c);
+// Uploads the current all-clocks month file ("syncdb").
+void sendTxt(Lector& l);
+
+}  // namespace lector::server
