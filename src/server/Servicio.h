@@ -1,10 +1,15 @@
 #pragma once
 // Service calls: one generic function call to "main/sync.php" and the messages built on it.
 #include <string>
+#include <vector>
 
+#include "server/Http.h"
 #include "support/Lector.h"
 
 namespace lector::server {
+
+// The messages below percent-encode their values; callers building their own parameter text for
+// SyncCall pass each value through CodificaValor (server/Http.h).
 
 // The response; "error" after a failed call; "" when no session is open.
 std::string SyncCall(Lector& l, const std::string& funcion, const std::string& params);
@@ -18,5 +23,10 @@ std::string SendClockPing(Lector& l, const std::string& serial);
 void ShowProgress(Lector& l, long a, long b, long c);
 // Uploads the current all-clocks month file ("syncdb").
 void sendTxt(Lector& l);
+
+// Replaces the list by the entries of a "lector.relojes" answer ("<br>"-separated, 14
+// "|"-separated fields each; the piece after the last "<br>" stays an empty entry). A field 1,
+// 13 or 14 that is not a 16-bit number throws (13 or 6), leaving the list partly filled.
+void LlenaListaRelojes(std::vector<DatosReloj>& lista, const std::string& respuesta);
 
 }  // namespace lector::server

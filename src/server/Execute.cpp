@@ -1,0 +1,61 @@
+#include "server/Execute.h"
+
+#include <filesystem>
+
+#include "server/Servicio.h"
+#include "server/Sesion.h"
+#include "support/Falla.h"
+#include "support/Log.h"
+
+namespace lector::server {
+namespace {
+
+constexpr int kIntentosExecute = 4;
+
+void Accion(Lector& l, const std::string& comando) {
+  if (comando == "Login")
+    Reingresa(l);
+  else if (comando == "syncdb")
+    sendTxt(l);
+}
+
+}  // namespace
+
+void Execute(Lector& l, const std::string& comando) {
+  int fallas = 0, transitorias = 0;
+  EscribeLog(l, "Execute " + comando);
+  for (;;) {
+    int numero;
+    std::string descripcion;
+    try {
+      Accion(l, comando);
+      return;
+    } catch (const Falla& f) {
+      numero = f.numero;
+      descripcion = f.descripcion;
+    } catch (const std::filesystem::filesystem_error& f) {
+      numero = kAccesoArchivo;
+      descripcion = f.what();
+    } catch (const std::exception& f) {
+      numero = kArgumentoInvalido;
+      descripcion = f.what();
+    }
+    if (numero == kTransitoria && transitorias < kRepeticionesTransitoria) {
+      ++transitorias;
+      l.reloj.Dormir(100);
+      continue;
+    }
+    transitorias = 0;
+    if (numero == kFueraDeRango) break;
+    if (++fallas < kIntentosExecute) continue;
+    if (l.estado.ModoLog) {
+      EscribeLog(l, "Error en Funcion " + comando);
+      EscribeLog(l, descripcion + " (" + std::to_string(numero) + ")");
+    }
+    l.estado.SesionAbierta = false;
+    break;
+  }
+  l.display.SetCaption(kTituloVentana);
+}
+
+}  // namespace lector::server

@@ -1,0 +1,220 @@
+#include "server/Http.h"
+
+#include <curl/curl.h>
+
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+#include "support/Falla.h"
+#include "support/Log.h"
+
+namespace lector::server {
+namespace {
+
+// Every request waits at most this long to resolve and connect, and gives up when no byte moves
+// for this long while sending or receiving.
+constexpr long kLimiteMs = 300000;
+// The fixed pause after a GET or a POST has been sent.
+constexpr int kPausaMs = 1000;
+
+void IniciaCurl() {
+  static std::once_flag una;
+  std::call_once(una, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+size_t Acumula(char* datos, size_t tam, size_t n, void* destino) {
+  static_cast<std::string*>(destino)->append(datos, tam * n);
+  return tam * n;
+}
+
+struct LiberaHandle {
+  void operator()(CURL* h) const { curl_easy_cleanup(h); }
+};
+struct LiberaLista {
+  void operator()(curl_slist* s) const { curl_slist_free_all(s); }
+};
+
+// One request: a fresh handle with the four limits and nothing carried over.
+class Peticion {
+ public:
+  explicit Peticion(const std::string& url) {
+    IniciaCurl();
+    h_.reset(curl_easy_init());
+    if (!h_) throw Falla(kFallaSubida, "No se pudo crear la petición HTTP");
+    curl_easy_setopt(h_.get(), CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h_.get(), CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h_.get(), CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h_.get(), CURLOPT_CONNECTTIMEOUT_MS, kLimiteMs);
+    curl_easy_setopt(h_.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h_.get(), CURLOPT_LOW_SPEED_TIME, kLimiteMs / 1000);
+    curl_easy_setopt(h_.get(), CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(h_.get(), CURLOPT_WRITEFUNCTION, Acumula);
+    curl_easy_setopt(h_.get(), CURLOPT_WRITEDATA, &respuesta_);
+    curl_easy_setopt(h_.get(), CURLOPT_ERRORBUFFER, error_);
+    error_[0] = 0;
+  }
+
+  void Cabecera(const std::string& linea) {
+    cabeceras_.reset(curl_slist_append(cabeceras_.release(), linea.c_str()));
+    curl_easy_setopt(h_.get(), CURLOPT_HTTPHEADER, cabeceras_.get());
+  }
+
+  // A POST with these bytes as its body, sent as they are.
+  void Cuerpo(const std::string& cuerpo) {
+    cuerpo_ = cuerpo;
+    curl_easy_setopt(h_.get(), CURLOPT_POST, 1L);
+    curl_easy_setopt(h_.get(), CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(cuerpo_.size()));
+    curl_easy_setopt(h_.get(), CURLOPT_POSTFIELDS, cuerpo_.data());
+    // No "100-continue" round trip: the body follows the headers at once.
+    Cabecera("Expect:");
+  }
+
+  void Credenciales(const std::string& usuario, const std::string& clave) {
+    curl_easy_setopt(h_.get(), CURLOPT_USERNAME, usuario.c_str());
+    curl_easy_setopt(h_.get(), CURLOPT_PASSWORD, clave.c_str());
+    curl_easy_setopt(h_.get(), CURLOPT_HTTPAUTH, CURLAUTH_ANY);
+  }
+
+  // Sends and receives; false with Descripcion() set when the exchange failed.
+  bool Envia() {
+    codigo_ = curl_easy_perform(h_.get());
+    return codigo_ == CURLE_OK;
+  }
+
+  std::string Descripcion() const {
+    std::string d = curl_easy_strerror(codigo_);
+    if (error_[0]) d += std::string(": ") + error_;
+    return d;
+  }
+
+  // Whether a response status line arrived, so that its text (even partial) can be read.
+  bool HayRespuesta() const {
+    long estado = 0;
+    curl_easy_getinfo(h_.get(), CURLINFO_RESPONSE_CODE, &estado);
+    return estado != 0;
+  }
+
+  const std::string& Respuesta() const { return respuesta_; }
+
+ private:
+  std::unique_ptr<CURL, LiberaHandle> h_;
+  std::unique_ptr<curl_slist, LiberaLista> cabeceras_;
+  std::string cuerpo_, respuesta_;
+  char error_[CURL_ERROR_SIZE];
+  CURLcode codigo_ = CURLE_OK;
+};
+
+std::string FallaConexion(Lector& l, const std::string& descripcion) {
+  EscribeLog(l, "Error en conexión con el servidor: " + descripcion);
+  return "Error";
+}
+
+}  // namespace
+
+std::string HttpGet(Lector& l, const std::string& url) {
+  try {
+    Peticion p(url);
+    if (!p.Envia()) return FallaConexion(l, p.Descripcion());
+    l.reloj.Dormir(kPausaMs);
+    return p.Respuesta();
+  } catch (const std::exception& e) {
+    return FallaConexion(l, e.what());
+  }
+}
+
+std::string HttpPostForm(Lector& l, const std::string& url, const std::string& cuerpo) {
+  try {
+    Peticion p(url);
+    p.Cabecera("Content-Type: application/x-www-form-urlencoded");
+    p.Cuerpo(cuerpo);
+    if (!p.Envia()) return FallaConexion(l, p.Descripcion());
+    l.reloj.Dormir(kPausaMs);
+    return p.Respuesta();
+  } catch (const std::exception& e) {
+    return FallaConexion(l, e.what());
+  }
+}
+
+std::string CuerpoMultipart(const std::string& nombreArchivo, const std::string& contenido) {
+  const std::string crlf = "\r\n";
+  std::string cuerpo;
+  cuerpo.reserve(contenido.size() + 120 + nombreArchivo.size());
+  cuerpo += std::string("--") + kFrontera + crlf;
+  cuerpo +=
+      "Content-Disposition: form-data; name=\"file\";filename=\"" + nombreArchivo + "\" " + crlf;
+  cuerpo += "Content-type: file" + crlf;
+  cuerpo += crlf;
+  cuerpo += contenido;
+  cuerpo += crlf;
+  cuerpo += std::string("--") + kFrontera + "--";
+  return cuerpo;
+}
+
+std::string HttpUploadFile(Lector& l, const std::string& nombreArchivo, std::string& url,
+                           const std::filesystem::path& carpeta, const std::string& extraQuery,
+                           const std::string& usuario, const std::string& clave) {
+  url += "?slots=" + CodificaValor(nombreArchivo) + "&" + extraQuery;
+  std::unique_ptr<Peticion> p;
+  try {
+    p = std::make_unique<Peticion>(url);
+    if (!usuario.empty() && !clave.empty()) p->Credenciales(usuario, clave);
+    p->Cabecera(std::string("Content-Type: multipart/form-data; boundary=") + kFrontera);
+    p->Cuerpo(CuerpoMultipart(nombreArchivo, ReadWholeFile(carpeta / nombreArchivo)));
+    if (!p->Envia()) throw Falla(kFallaSubida, p->Descripcion());
+    return p->Respuesta();
+  } catch (const std::exception& e) {
+    EscribeLog(l, std::string("Error enviando archivo: ") + e.what());
+    // Only a response that began to arrive can be shown; otherwise the caller decides.
+    if (!p || !p->HayRespuesta()) throw;
+    EscribeLog(l, "Respuesta parcial: " + p->Respuesta());
+    return "0";
+  }
+}
+
+std::string ReadWholeFile(const std::filesystem::path& ruta) {
+  std::error_code ec;
+  if (!std::filesystem::exists(ruta, ec)) std::ofstream(ruta, std::ios::binary | std::ios::app);
+  std::ifstream f(ruta, std::ios::binary);
+  if (!f) throw Falla(kAccesoArchivo, "Error de acceso a ruta/archivo: " + ruta.string());
+  std::ostringstream s;
+  s << f.rdbuf();
+  if (f.bad()) throw Falla(kAccesoArchivo, "Error de acceso a ruta/archivo: " + ruta.string());
+  return s.str();
+}
+
+std::string CodificaValor(const std::string& valor) {
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(valor.size());
+  for (unsigned char c : valor) {
+    bool libre = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                 c == '-' || c == '.' || c == '_' || c == '~';
+    if (libre) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string HostDeUrl(const std::string& url) {
+  size_t i = url.find("://");
+  i = i == std::string::npos ? 0 : i + 3;
+  size_t fin = url.find_first_of("/?#", i);
+  std::string autoridad = url.substr(i, fin == std::string::npos ? std::string::npos : fin - i);
+  if (size_t arroba = autoridad.rfind('@'); arroba != std::string::npos)
+    autoridad.erase(0, arroba + 1);
+  if (!autoridad.empty() && autoridad[0] == '[') {
+    size_t cierre = autoridad.find(']');
+    return cierre == std::string::npos ? autoridad : autoridad.substr(0, cierre + 1);
+  }
+  return autoridad.substr(0, autoridad.find(':'));
+}
+
+}  // namespace lector::server

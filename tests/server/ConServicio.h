@@ -1,0 +1,88 @@
+#pragma once
+// A reader wired to test doubles and to a service-sim started in-process on a free port, with
+// one account ("ana" / "clave1") holding one clock.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "ServiceSim.h"
+#include "kit/Fixtures.h"
+#include "server/Sesion.h"
+#include "support/CodePage.h"
+#include "support/Falla.h"
+#include "support/Lector.h"
+
+namespace lector::test {
+
+// A recording display whose yields can raise failures, to drive the failure handling of the
+// operations that yield.
+class DisplayConFallas : public RecordingDisplay {
+ public:
+  void DoEvents() override {
+    RecordingDisplay::DoEvents();
+    int n = siempre;
+    if (!n && !fallas.empty()) {
+      n = fallas.front();
+      fallas.pop_front();
+    }
+    if (n) throw Falla(n, "Falla de prueba");
+  }
+  std::deque<int> fallas;  // numbers raised by the next yields (0 = no failure)
+  int siempre = 0;         // raised by every yield when not 0
+};
+
+class ConServicio : public ::testing::Test {
+ protected:
+  ConServicio() {
+    sim.AgregaCuenta("ana", "clave1");
+    sim.AgregaReloj("ana", servicesim::NuevoReloj("1", "S1", "7", "Entrada", "2", "127.0.0.2"));
+    sim.Inicia();
+    l.urlBase = sim.UrlBase();
+    l.estado.IdEquipo = "1234";
+    l.estado.Usuario = "ana";
+    l.estado.Clave = "clave1";
+  }
+
+  // Signs in through the service; the session is open afterwards.
+  void Ingresa() {
+    ASSERT_TRUE(server::Reingresa(l));
+    ASSERT_TRUE(l.estado.SesionAbierta);
+  }
+
+  // The activity log file's lines (ModoLog must be on), in UTF-8.
+  std::vector<std::string> LineasLog() const {
+    std::string texto = Cp1252AUtf8(LeeArchivo(l.ArchivoLog()));
+    std::vector<std::string> lineas;
+    size_t inicio = 0;
+    for (size_t p; (p = texto.find("\r\n", inicio)) != std::string::npos; inicio = p + 2)
+      lineas.push_back(texto.substr(inicio, p - inicio).substr(15));  // drops "yyMMdd hhmmss: "
+    return lineas;
+  }
+
+  servicesim::ServiceSim sim;
+  CarpetaTemporal carpeta;
+  DisplayConFallas display;
+  ManualClock reloj;
+  Lector l{display, reloj, carpeta.ruta()};
+};
+
+// A loopback port with nothing listening on it (bound, then released).
+inline int PuertoCerrado() {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t n = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+  ::close(s);
+  return ntohs(a.sin_port);
+}
+
+}  // namespace lector::test
