@@ -142,8 +142,9 @@ ResultadoEco PorDatagrama(const sockaddr_in& destino, int32_t tiempoMs, const st
             return ResultadoEco::Respuesta;
           }
         }
+        continue;
       }
-      continue;
+      // Nothing queued: a pending socket error that the read below clears.
     }
     sockaddr_in de{};
     socklen_t largo = sizeof de;
