@@ -1,0 +1,170 @@
+#pragma once
+// ZkSdk: the clock SDK surface spoken over the clocks' own protocol (ZkProtocolo.h).
+//
+// Transport: TCP to the given port first; when the TCP connection is refused, the same exchange
+// over UDP. One connection at a time. Every request waits for its answer up to the time-out
+// given to the constructor (5 s by default). Bulk reads (records, users) ask for one chunk at a
+// time (65 472 bytes on TCP, 16 KiB on UDP), each chunk with its own time-out and up to three
+// tries. A broken connection (closed, reset, garbage, no answer) makes every later call answer
+// false (or empty) until the next Connect_Net; nothing throws for a device or network refusal.
+//
+// Memory: the records of ReadGeneralLogData stay as the device's raw bytes and are decoded one
+// at a time by SSR_GetGeneralLogData, so a read takes little more than the data set itself.
+// Users (a few thousand at most) are decoded once and kept for the lookups of this connection.
+//
+// Text: in memory every text is UTF-8. Names and passwords on the device are 8-bit bytes. On
+// reading, bytes that form valid UTF-8 are taken as UTF-8 (firmware set to a Unicode language
+// stores them so), anything else as Windows-1252. On writing, texts go to the device in
+// Windows-1252 (as the vendor SDK does on a Spanish Windows system; characters without a
+// Windows-1252 form become "?"), unless the users read from this clock show it keeps its
+// non-ASCII names in UTF-8, in which case they go in UTF-8. Either way the text is cut to the
+// field: 23 bytes of name and 8 of password in 72-byte user records, 8 and 5 in 28-byte ones.
+//
+// Enrolment numbers are compared as text; when no user has exactly that text, a decimal number
+// matches the user with the same value ("0042" finds "42"), since clocks hold numbers.
+//
+// Templates and faces travel as Base64 text of the device's bytes; their length out values are
+// the byte counts. Faces use our extension commands (CMD_FACE_RRQ/WRQ); a real device answers
+// ACK_UNKNOWN, which reads as "no face" / false.
+//
+// The card number is one value, as in the vendor SDK: user reads set it to the card of the user
+// returned, SetStrCardNumber sets it, SSR_SetUserInfo writes it. It starts unset at each
+// Connect_Net; unset, SSR_SetUserInfo keeps the user's card (0 for a new user).
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "clock/ClockSdk.h"
+#include "clock/zk/ZkProtocolo.h"
+
+namespace lector::clock::zk {
+
+class ZkSdk : public ClockSdk {
+ public:
+  explicit ZkSdk(std::chrono::milliseconds espera = std::chrono::seconds(5));
+  ~ZkSdk() override;
+  ZkSdk(const ZkSdk&) = delete;
+  ZkSdk& operator=(const ZkSdk&) = delete;
+
+  bool SetCommPassword(int32_t clave) override;
+  bool Connect_Net(const std::string& ip, int32_t puerto) override;
+  void Disconnect() override;
+  bool GetSerialNumber(int32_t maquina, std::string& serial) override;
+  bool GetFirmwareVersion(int32_t maquina, std::string& version) override;
+
+  bool ReadGeneralLogData(int32_t maquina) override;
+  bool SSR_GetGeneralLogData(int32_t maquina, std::string& enrolamiento, int32_t& modoVerificacion,
+                             int32_t& modoEntradaSalida, int32_t& anio, int32_t& mes, int32_t& dia,
+                             int32_t& hora, int32_t& minuto, int32_t& segundo,
+                             int32_t& codigoTrabajo) override;
+
+  bool ReadAllUserID(int32_t maquina) override;
+  bool SSR_GetAllUserInfo(int32_t maquina, std::string& enrolamiento, std::string& nombre,
+                          std::string& clave, int32_t& privilegio, bool& habilitado) override;
+  bool SSR_GetUserInfo(int32_t maquina, const std::string& enrolamiento, std::string& nombre,
+                       std::string& clave, int32_t& privilegio, bool& habilitado) override;
+  bool GetStrCardNumber(std::string& tarjeta) override;
+  bool SetStrCardNumber(const std::string& tarjeta) override;
+  bool SSR_SetUserInfo(int32_t maquina, const std::string& enrolamiento, const std::string& nombre,
+                       const std::string& clave, int32_t privilegio, bool habilitado) override;
+
+  bool GetUserFaceStr(int32_t maquina, const std::string& enrolamiento, int32_t indice,
+                      std::string& cara, int32_t& largo) override;
+  bool SetUserFaceStr(int32_t maquina, const std::string& enrolamiento, int32_t indice,
+                      const std::string& cara, int32_t largo) override;
+  bool GetUserTmpExStr(int32_t maquina, const std::string& enrolamiento, int32_t dedo,
+                       int32_t& bandera, std::string& plantilla, int32_t& largo) override;
+  bool SSR_GetUserTmpStr(int32_t maquina, const std::string& enrolamiento, int32_t dedo,
+                         std::string& plantilla, int32_t& largo) override;
+  bool SetUserTmpExStr(int32_t maquina, const std::string& enrolamiento, int32_t dedo,
+                       int32_t bandera, const std::string& plantilla) override;
+  bool SSR_SetUserTmpStr(int32_t maquina, const std::string& enrolamiento, int32_t dedo,
+                         const std::string& plantilla) override;
+
+  bool DeleteEnrollData(int32_t maquina, int32_t enrolamiento, int32_t maquinaE,
+                        int32_t respaldo) override;
+  bool SSR_DeleteEnrollData(int32_t maquina, const std::string& enrolamiento,
+                            int32_t respaldo) override;
+  bool SSR_DeleteEnrollDataExt(int32_t maquina, const std::string& enrolamiento,
+                               int32_t respaldo) override;
+  bool RefreshData(int32_t maquina) override;
+
+  bool ClearGLog(int32_t maquina) override;
+  bool RestartDevice(int32_t maquina) override;
+  bool Beep(int32_t milisegundos) override;
+  bool SetDeviceTime2(int32_t maquina, int32_t anio, int32_t mes, int32_t dia, int32_t hora,
+                      int32_t minuto, int32_t segundo) override;
+  bool ClearAdministrators(int32_t maquina) override;
+
+  // State, for tests and tools.
+  bool Conectado() const { return conectado_; }
+  bool PorUdp() const { return udp_; }
+  size_t CuentaMarcaciones() const { return tamMarcacion_ ? largoMarcaciones_ / tamMarcacion_ : 0; }
+  size_t TamMarcacion() const { return tamMarcacion_; }
+  size_t TamUsuario() const { return tamUsuario_; }
+
+ private:
+  // Transport.
+  bool AbreTcp(uint32_t ip, uint16_t puerto, bool& rechazado);
+  bool AbreUdp(uint32_t ip, uint16_t puerto);
+  bool Saluda();
+  void Rompe();
+  bool EnviaTodo(const uint8_t* p, size_t n);
+  std::optional<uint16_t> Envia(uint16_t comando, const Bytes& datos);
+  // The next packet answering request `id`, or nullopt at the deadline (the connection stays)
+  // or on a broken connection (closed first).
+  std::optional<Paquete> Recibe(uint16_t id, std::chrono::steady_clock::time_point limite);
+  std::optional<Paquete> SiguientePaquete(std::chrono::steady_clock::time_point limite);
+  // One request and its (first) answer; no answer in time breaks the connection.
+  std::optional<Paquete> Pide(uint16_t comando, const Bytes& datos = {});
+  bool PideOk(uint16_t comando, const Bytes& datos = {});
+
+  // Transfers.
+  std::optional<Bytes> LeeMasivo(const PeticionMasiva& peticion);
+  // Appends one chunk to destino; the bytes read (the device may serve fewer than asked), 0
+  // after three failed tries (the connection is then broken).
+  size_t LeeTrozo(uint32_t inicio, uint32_t tam, Bytes& destino);
+  std::optional<Bytes> LeeUnico(uint16_t comando, const Bytes& datos);
+  bool Sube(const Bytes& datos);
+  std::optional<Capacidades> LeeCapacidades();
+
+  // Users.
+  bool LeeUsuarios();
+  bool AseguraUsuarios();
+  const UsuarioZk* BuscaUsuario(const std::string& enrolamiento) const;
+  bool EscribeUsuario(const UsuarioZk& u);
+  void EntregaUsuario(const UsuarioZk& u, std::string& nombre, std::string& clave,
+                      int32_t& privilegio, bool& habilitado);
+  bool LeePlantilla(const std::string& enrolamiento, int32_t dedo, std::string& plantilla,
+                    int32_t& largo);
+  bool EscribePlantilla(const std::string& enrolamiento, int32_t dedo, int32_t bandera,
+                        const std::string& plantilla);
+  bool BorraCara(uint16_t uid, uint8_t indice);
+  bool Borra(const std::string& enrolamiento, int32_t respaldo);
+
+  std::chrono::milliseconds espera_;
+  uint32_t claveComm_ = 0;
+  int fd_ = -1;
+  bool udp_ = false;
+  bool conectado_ = false;
+  uint16_t sesion_ = 0;
+  uint16_t idRespuesta_ = 0;
+  Bytes rx_;             // TCP bytes received and not yet taken
+  size_t rxInicio_ = 0;  // first byte of rx_ not yet taken
+
+  // Attendance records as the device sent them: the data set, its records from byte 4.
+  Bytes marcaciones_;
+  size_t largoMarcaciones_ = 0;
+  size_t tamMarcacion_ = 0;
+  size_t cursorMarcacion_ = 0;
+
+  std::vector<UsuarioZk> usuarios_;
+  bool usuariosLeidos_ = false;
+  bool utf8Dispositivo_ = false;  // the users read keep non-ASCII names in UTF-8
+  size_t tamUsuario_ = 0;
+  size_t cursorUsuario_ = 0;
+  std::optional<uint32_t> tarjeta_;
+};
+
+}  // namespace lector::clock::zk
