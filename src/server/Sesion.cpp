@@ -2,6 +2,7 @@
 
 #include "server/Http.h"
 #include "support/Falla.h"
+#include "support/Ini.h"
 #include "support/Log.h"
 
 namespace lector::server {
@@ -102,6 +103,9 @@ bool ServerLogin(Lector& l, const std::string& usuario, const std::string& clave
 
 bool Reingresa(Lector& l) {
   l.display.DoEvents();
+  // The settings file names the service when it has a URL; read at every sign-in, so an edited
+  // file takes effect at the next one.
+  if (!LeeIni(l.ArchivoIni(), "SERVIDOR", "URL", "").empty()) l.urlBase = LeeUrlBase(l);
   Estado& e = l.estado;
   e.SesionAbierta = ServerLogin(l, e.Usuario, e.Clave, e.IdEquipo);
   return e.SesionAbierta;

@@ -17,7 +17,8 @@ constexpr int kVersionMayor = 2, kVersionMenor = 2, kVersionRevision = 3;
 // in a message box.
 bool ServerLogin(Lector& l, const std::string& usuario, const std::string& clave,
                  const std::string& idEquipo);
-// Logs in again with Usuario, Clave and IdEquipo; the new SesionAbierta.
+// Logs in again with Usuario, Clave and IdEquipo; the new SesionAbierta. The service's base URL
+// is taken from Lector.ini (section "SERVIDOR", key "URL") first when the file names one.
 bool Reingresa(Lector& l);
 
 // Whether a login answer is a refusal (the classification of the answer alone).

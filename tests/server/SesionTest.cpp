@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ConServicio.h"
+#include "support/Ini.h"
 
 namespace lector::test {
 namespace {
@@ -37,6 +38,20 @@ TEST_F(LoginTest, IngresoCorrectoAbreLaSesion) {
   EXPECT_EQ(LineasLog().back(), l.estado.IdSesion);
   EXPECT_EQ(display.De("DoEvents").size(), 3u);
   EXPECT_TRUE(display.mensajes.empty());
+}
+
+TEST_F(LoginTest, LaUrlDelServicioVieneDelArchivoDeConfiguracion) {
+  std::string url = sim.UrlBase();
+  ASSERT_TRUE(GrabaIni(l.ArchivoIni(), "SERVIDOR", "URL", url.substr(0, url.size() - 1)));
+  l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoCerrado()) + "/";
+  EXPECT_TRUE(server::Reingresa(l));
+  EXPECT_EQ(l.urlBase, url);
+  // Without the key the URL in use stays.
+  std::filesystem::remove(l.ArchivoIni());
+  l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoCerrado()) + "/";
+  l.estado.SesionAbierta = false;
+  EXPECT_FALSE(server::Reingresa(l));
+  EXPECT_NE(l.urlBase, url);
 }
 
 TEST_F(LoginTest, DatosVaciosNoPidenNada) {
