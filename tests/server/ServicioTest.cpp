@@ -237,6 +237,16 @@ TEST_F(MensajesTest, RespuestaDeTareaCierraLaTareaYCodificaLosValores) {
             "relojid=7&tarea=CO&respuesta=0&empleadoid=");
 }
 
+TEST_F(MensajesTest, RespuestasGrandesLleganEnteras) {
+  std::string json = "[";
+  for (int i = 0; i < 2000; ++i)
+    json += "{\"codigo\":\"" + std::to_string(i) + "\",\"nombre\":\"Nombre Apellido\"},";
+  json.back() = ']';
+  server::SendTaskReply(l, "7", "LP", json, "");
+  ASSERT_EQ(sim.Respuestas().size(), 1u);
+  EXPECT_EQ(sim.Respuestas()[0].respuesta, json);
+}
+
 TEST_F(MensajesTest, PlantillaBase64SeEscapaYVuelveIgual) {
   server::UploadTemplate(l, "15", "3", "ab+/cd==");
   EXPECT_EQ(sim.PeticionesA("huellas.up").back().cuerpo,

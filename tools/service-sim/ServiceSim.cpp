@@ -11,8 +11,9 @@ namespace {
 
 using nlohmann::json;
 
-// The upload's Content-Type is set aside under this name before the body is read, so that the
-// body is kept byte for byte instead of being taken apart by the HTTP library.
+// Form and multipart Content-Types are set aside under this name before the body is read, so
+// that the body is kept byte for byte instead of being taken apart (and form bodies over 8 KB
+// refused) by the HTTP library.
 constexpr const char* kTipoApartado = "X-Sim-Content-Type";
 constexpr const char* kTipoTexto = "text/html; charset=UTF-8";
 
@@ -674,7 +675,8 @@ void ServiceSim::Rutas() {
     // The request object is the server's own, not const; only this header is moved aside.
     auto& r = const_cast<Request&>(req);
     auto it = r.headers.find("Content-Type");
-    if (it != r.headers.end() && EmpiezaSinCaso(it->second, "multipart/")) {
+    if (it != r.headers.end() && (EmpiezaSinCaso(it->second, "multipart/") ||
+                                  EmpiezaSinCaso(it->second, "application/x-www-form"))) {
       std::string valor = it->second;
       r.headers.erase(it);
       r.headers.emplace(kTipoApartado, valor);
