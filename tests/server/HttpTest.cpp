@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+
 #include <fstream>
 #include <thread>
 
@@ -161,6 +165,42 @@ TEST_F(TransporteTest, HttpsVerificaElCertificado) {
   auto log = LineasLog();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_NE(log[0].find("certificate"), std::string::npos) << log[0];
+}
+
+// A certificate the system trusts is accepted. The test's own certificate becomes the system's
+// trust list only inside a private mount namespace of a child process (root only).
+TEST_F(TransporteTest, HttpsConCertificadoDeConfianzaFunciona) {
+  const char* kLista = "/etc/ssl/certs/ca-certificates.crt";
+  if (::geteuid() != 0 || !std::filesystem::exists(kLista)) GTEST_SKIP() << "requiere root";
+  auto cert = carpeta.ruta() / "cert.pem", clave = carpeta.ruta() / "clave.pem";
+  std::string cmd =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+      "-addext subjectAltName=IP:127.0.0.1 -keyout " +
+      clave.string() + " -out " + cert.string() + " >/dev/null 2>&1";
+  if (std::system(cmd.c_str()) != 0) GTEST_SKIP() << "openssl no disponible";
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(cert.c_str(), kLista, nullptr, MS_BIND, nullptr) != 0)
+      _exit(77);
+    httplib::SSLServer srv(cert.c_str(), clave.c_str());
+    srv.Get("/main/ajax.php", [](const httplib::Request&, httplib::Response& r) {
+      r.set_content("sesion", "text/plain");
+    });
+    int puerto = srv.bind_to_any_port("127.0.0.1");
+    std::thread hilo([&] { srv.listen_after_bind(); });
+    EsperaHasta([&] { return srv.is_running(); });
+    std::string r = HttpGet(l, "https://127.0.0.1:" + std::to_string(puerto) + "/main/ajax.php");
+    srv.stop();
+    hilo.join();
+    _exit(r == "sesion" ? 0 : 1);
+  }
+  int estado = 0;
+  ASSERT_EQ(waitpid(pid, &estado, 0), pid);
+  ASSERT_TRUE(WIFEXITED(estado));
+  if (WEXITSTATUS(estado) == 77) GTEST_SKIP() << "sin espacio de montaje propio";
+  EXPECT_EQ(WEXITSTATUS(estado), 0);
 }
 
 TEST(Codificacion, SoloQuedanLasLetrasCifrasYCuatroSignos) {
