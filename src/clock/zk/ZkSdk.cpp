@@ -176,6 +176,7 @@ bool ZkSdk::AbreTcp(uint32_t ip, uint16_t puerto, bool& rechazado) {
   }
   int uno = 1;
   ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &uno, sizeof uno);
+  ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &uno, sizeof uno);
   udp_ = false;
   return true;
 }
@@ -285,6 +286,11 @@ std::optional<Paquete> ZkSdk::SiguientePaquete(Reloj::time_point limite) {
     rx_.resize(antes + std::max<size_t>(falta, 65536));
     const ssize_t r = ::recv(fd_, rx_.data() + antes, rx_.size() - antes, 0);
     rx_.resize(antes + (r > 0 ? static_cast<size_t>(r) : 0));
+    // Acknowledge at once: clocks send the packets of an answer one by one and may wait for
+    // our ACK before the next, and the kernel's delayed ACK would cost ~40 ms each time. The
+    // kernel leaves quick-ACK mode by itself, so it is set again after every read.
+    int uno = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &uno, sizeof uno);
     if (r > 0) continue;
     if (r == 0) {  // the device closed the connection
       Rompe();
@@ -359,6 +365,7 @@ bool ZkSdk::Connect_Net(const std::string& ip, int32_t puerto) {
   marcaciones_.shrink_to_fit();
   largoMarcaciones_ = tamMarcacion_ = cursorMarcacion_ = 0;
   usuarios_.clear();
+  indiceUid_.clear();
   usuariosLeidos_ = false;
   tamUsuario_ = cursorUsuario_ = 0;
   tarjeta_.reset();
@@ -553,12 +560,14 @@ bool ZkSdk::SSR_GetGeneralLogData(int32_t, std::string& enrolamiento, int32_t& m
   DecodificaMarcacion(marcaciones_.data() + 4 + cursorMarcacion_ * tamMarcacion_, tamMarcacion_, m);
   ++cursorMarcacion_;
   if (m.usuario.empty()) {
-    m.usuario = std::to_string(m.uid);
-    for (const auto& u : usuarios_)
-      if (u.uid == m.uid) {
-        m.usuario = u.usuario;
-        break;
-      }
+    // 8-byte records: uid -> enrolment number through the users, indexed once per read.
+    if (indiceUid_.empty() && !usuarios_.empty()) {
+      indiceUid_.assign(65536, -1);
+      for (size_t i = usuarios_.size(); i-- > 0;)
+        indiceUid_[usuarios_[i].uid] = static_cast<int32_t>(i);
+    }
+    const int32_t i = indiceUid_.empty() ? -1 : indiceUid_[m.uid];
+    m.usuario = i >= 0 ? usuarios_[static_cast<size_t>(i)].usuario : std::to_string(m.uid);
   }
   enrolamiento = std::move(m.usuario);
   modoVerificacion = m.verificacion;
@@ -579,6 +588,7 @@ bool ZkSdk::SSR_GetGeneralLogData(int32_t, std::string& enrolamiento, int32_t& m
 
 bool ZkSdk::LeeUsuarios() {
   usuarios_.clear();
+  indiceUid_.clear();
   usuariosLeidos_ = false;
   utf8Dispositivo_ = false;
   cursorUsuario_ = 0;
@@ -688,6 +698,7 @@ bool ZkSdk::EscribeUsuario(const UsuarioZk& u) {
       return true;
     }
   usuarios_.push_back(u);
+  indiceUid_.clear();
   return true;
 }
 
@@ -845,6 +856,7 @@ bool ZkSdk::Borra(const std::string& enrolamiento, int32_t respaldo) {
                                  Bytes{static_cast<uint8_t>(uid), static_cast<uint8_t>(uid >> 8)}))
         return false;
       std::erase_if(usuarios_, [uid](const UsuarioZk& x) { return x.uid == uid; });
+      indiceUid_.clear();
       cursorUsuario_ = std::min(cursorUsuario_, usuarios_.size());
       return true;
     }

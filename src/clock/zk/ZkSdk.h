@@ -160,6 +160,7 @@ class ZkSdk : public ClockSdk {
   size_t cursorMarcacion_ = 0;
 
   std::vector<UsuarioZk> usuarios_;
+  std::vector<int32_t> indiceUid_;  // uid -> position in usuarios_ (-1 none); empty = not built
   bool usuariosLeidos_ = false;
   bool utf8Dispositivo_ = false;  // the users read keep non-ASCII names in UTF-8
   size_t tamUsuario_ = 0;
