@@ -1,0 +1,89 @@
+#include "clock/Conexion.h"
+
+#include <exception>
+
+#include "clock/ClockSdk.h"
+#include "support/Falla.h"
+#include "support/Log.h"
+#include "support/Texto.h"
+
+namespace lector::clock {
+
+namespace {
+
+std::string SinEspacios(const std::string& s) {
+  size_t a = s.find_first_not_of(' ');
+  if (a == std::string::npos) return "";
+  size_t b = s.find_last_not_of(' ');
+  return s.substr(a, b - a + 1);
+}
+
+// Leaves the registry without `serial` and the SDK object disconnected.
+void Olvida(Lector& l, const std::string& serial) {
+  auto& registro = l.estado.ConnectionRegistry;
+  if (EstaEnLista(registro, serial)) registro = QuitaDeLista(registro, serial);
+  l.Sdk().Disconnect();
+}
+
+}  // namespace
+
+bool ConectaReloj(Lector& l, const std::string& ip, const std::string& serial) {
+  auto& registro = l.estado.ConnectionRegistry;
+  if (EstaEnLista(registro, serial)) return true;
+
+  bool resultado = false;
+  bool verificado = false;  // the identity check ran to its end
+  try {
+    EscribeLog(l, "ConectaReloj " + ip + " - " + serial);
+    l.display.SetLamp(kLampRojo);
+    if (l.Alcance().MidePing(ip) >= 0 && l.Sdk().Connect_Net(ip, kPuertoReloj)) {
+      resultado = true;
+      if (registro.size() < 2) registro.resize(2);
+      registro[0] = serial;
+      l.display.SetLamp(kLampVerde);
+
+      std::string fisico;
+      l.Sdk().GetSerialNumber(0, fisico);
+      const std::string esperado = SinEspacios(serial);
+      fisico = SinEspacios(fisico);
+      if (esperado != fisico) {
+        l.display.AddLog("El Serial de este reloj presenta inconsistencias.");
+        l.display.AddLog("Serial esperado:" + esperado + ",Serial fisico:" + fisico);
+        resultado = false;
+        // Left registered, the next request for this entry would be answered true unchecked and
+        // another device's records would be filed under this clock.
+        Olvida(l, serial);
+      }
+    }
+    verificado = true;
+    EscribeLog(l, "ConectaReloj=" + std::string(TextoBooleano(resultado)));
+  } catch (const std::exception& e) {
+    int numero = kFallaReloj;
+    std::string descripcion = e.what();
+    if (auto* f = dynamic_cast<const Falla*>(&e)) {
+      numero = f->numero;
+      descripcion = f->descripcion;
+    }
+    EscribeLog(l, "Error en ConectaReloj " + descripcion + " (" + std::to_string(numero) + ")");
+    l.display.AddLog(descripcion + " (" + std::to_string(numero) + ")");
+    l.display.AddLog("Error conectando a " + ip);
+    if (resultado && !verificado) {
+      // Connected but the serial was never confirmed: not a usable connection.
+      resultado = false;
+      try {
+        Olvida(l, serial);
+      } catch (const std::exception&) {
+      }
+    }
+  }
+  return resultado;
+}
+
+void DesconectaReloj(Lector& l, const std::string& serial) {
+  auto& registro = l.estado.ConnectionRegistry;
+  if (!EstaEnLista(registro, serial)) return;
+  registro = QuitaDeLista(registro, serial);
+  l.Sdk().Disconnect();
+}
+
+}  // namespace lector::clock

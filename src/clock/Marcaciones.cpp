@@ -1,0 +1,289 @@
+#include "clock/Marcaciones.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "clock/ClockSdk.h"
+#include "clock/Conexion.h"
+#include "server/Servicio.h"
+#include "support/CodePage.h"
+#include "support/Falla.h"
+#include "support/Log.h"
+#include "support/Texto.h"
+
+namespace lector::clock {
+
+namespace {
+
+// New lines are handed to the system in batches of about this size; each batch reaches the
+// general file (and the disk) before the clock file sees it.
+constexpr size_t kLote = 256 * 1024;
+
+std::string MesDe(const FechaHora& fecha) {
+  return Formatea(fecha, "yyMM");
+}
+
+[[noreturn]] void FallaArchivo(const std::string& que, const std::filesystem::path& ruta,
+                               int error) {
+  throw Falla(kAccesoArchivo, que + " " + ruta.string() + ": " + std::strerror(error));
+}
+
+// A month file opened for appending. Lines are collected and written in batches; Escribe and
+// Sincroniza throw failure 75 when the system refuses.
+class Anexo {
+ public:
+  explicit Anexo(std::filesystem::path ruta) : ruta_(std::move(ruta)) {
+    fd_ = ::open(ruta_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) FallaArchivo("No se puede abrir", ruta_, errno);
+    QuitaLineaCortada();
+  }
+  ~Anexo() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Anexo(const Anexo&) = delete;
+  Anexo& operator=(const Anexo&) = delete;
+
+  std::string& Pendiente() { return pendiente_; }
+
+  void Escribe() {
+    const char* p = pendiente_.data();
+    size_t resta = pendiente_.size();
+    while (resta > 0) {
+      ssize_t n = ::write(fd_, p, resta);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) FallaArchivo("No se puede escribir", ruta_, n < 0 ? errno : ENOSPC);
+      p += n;
+      resta -= static_cast<size_t>(n);
+    }
+    pendiente_.clear();
+  }
+
+  void Sincroniza() {
+    if (::fsync(fd_) != 0) FallaArchivo("No se puede guardar", ruta_, errno);
+  }
+
+  void Cierra() {
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) FallaArchivo("No se puede cerrar", ruta_, errno);
+  }
+
+ private:
+  // Every line this program writes ends in CR LF, so a file whose end has none was cut by a
+  // crash in the middle of a write: the piece is dropped (its record is still in the clock and
+  // is written whole again). A long tail without a line end is not such a piece; it is kept
+  // and ended instead.
+  void QuitaLineaCortada() {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || st.st_size == 0) return;
+    const off_t fin = st.st_size;
+    char c = 0;
+    if (::pread(fd_, &c, 1, fin - 1) != 1 || c == '\n') return;
+    constexpr off_t kMaximo = 4096;
+    const off_t desde = fin > kMaximo ? fin - kMaximo : 0;
+    std::string cola(static_cast<size_t>(fin - desde), '\0');
+    if (::pread(fd_, cola.data(), cola.size(), desde) != static_cast<ssize_t>(cola.size())) return;
+    size_t p = cola.rfind('\n');
+    if (p != std::string::npos || desde == 0) {
+      off_t corte = p == std::string::npos ? 0 : desde + static_cast<off_t>(p) + 1;
+      if (::ftruncate(fd_, corte) != 0) FallaArchivo("No se puede escribir", ruta_, errno);
+    } else {
+      pendiente_ = "\r\n";
+    }
+  }
+
+  std::filesystem::path ruta_;
+  int fd_ = -1;
+  std::string pendiente_;
+};
+
+// Writes what both files hold pending: the general file first and on disk before the clock
+// file is touched, so the clock file never holds a line the general file lacks.
+void Vuelca(Anexo& general, Anexo& reloj) {
+  general.Escribe();
+  general.Sincroniza();
+  reloj.Escribe();
+}
+
+// LineasLeidas: an empty slot 0, the file's lines in slots 1..n, an empty slot n+1. Lines end at
+// CR LF, CR or LF; a last line without an end counts too.
+void CargaLineas(Lector& l, const std::filesystem::path& ruta) {
+  auto& lineas = l.estado.LineasLeidas;
+  lineas.assign(2, std::string());
+  int fd = ::open(ruta.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) FallaArchivo("No se puede leer", ruta, errno);
+  std::string bloque(64 * 1024, '\0');
+  std::string actual;
+  bool trasCR = false;
+  auto termina = [&] {
+    lineas.back() = Cp1252AUtf8(actual);
+    lineas.emplace_back();
+    actual.clear();
+  };
+  for (;;) {
+    ssize_t n = ::read(fd, bloque.data(), bloque.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int e = errno;
+      ::close(fd);
+      FallaArchivo("No se puede leer", ruta, e);
+    }
+    if (n == 0) break;
+    for (ssize_t i = 0; i < n; ++i) {
+      char c = bloque[static_cast<size_t>(i)];
+      if (c == '\n') {
+        if (!trasCR) termina();
+        trasCR = false;
+      } else if (c == '\r') {
+        termina();
+        trasCR = true;
+      } else {
+        actual += c;
+        trasCR = false;
+      }
+    }
+  }
+  ::close(fd);
+  if (!actual.empty()) termina();
+}
+
+void Numero(std::string& s, long long n) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, n);
+  s.append(buf, r.ptr);
+}
+
+// clock id, serial, year, month, day, hour, minute, enrolment, verify mode, in/out mode, work
+// code, tag: 12 fields joined by ",". Control characters from the clock would split the line in
+// the file, so they are shown as "?".
+void ArmaLinea(std::string& s, const std::string& relojId, const std::string& serial,
+               const std::string& enrolamiento, int32_t verificacion, int32_t entradaSalida,
+               int32_t anio, int32_t mes, int32_t dia, int32_t hora, int32_t minuto,
+               int32_t codigoTrabajo, int16_t etiqueta) {
+  s.clear();
+  s += relojId;
+  s += ',';
+  s += serial;
+  for (int32_t v : {anio, mes, dia, hora, minuto}) {
+    s += ',';
+    Numero(s, v);
+  }
+  s += ',';
+  for (char c : enrolamiento) s += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+  for (int32_t v : {verificacion, entradaSalida, codigoTrabajo}) {
+    s += ',';
+    Numero(s, v);
+  }
+  s += ',';
+  Numero(s, etiqueta);
+}
+
+std::string Visible(const std::string& s) {
+  std::string r;
+  for (char c : s) r += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+  return r;
+}
+
+}  // namespace
+
+std::filesystem::path GeneralMonthFile(const Lector& l, const FechaHora& fecha) {
+  return l.Marcaciones() / (MesDe(fecha) + ".txt");
+}
+
+std::filesystem::path ClockMonthFile(const Lector& l, const FechaHora& fecha,
+                                     const std::string& relojId) {
+  return l.Marcaciones() / (MesDe(fecha) + " " + relojId + ".txt");
+}
+
+bool RelojIdValido(const std::string& relojId) {
+  if (relojId.empty() || relojId.find("..") != std::string::npos) return false;
+  for (char c : relojId) {
+    auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f || c == '/' || c == '\\') return false;
+  }
+  return true;
+}
+
+std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::string& relojId,
+                     const std::string& ip, int16_t& conectado, const std::string& serial) {
+  EscribeLog(
+      l, "LeeReloj " + std::to_string(numero) + " - " + std::to_string(etiqueta) + " - " + relojId);
+  // The id names a file: one that could leave the records folder is refused before anything is
+  // contacted or written.
+  if (!RelojIdValido(relojId)) {
+    std::string texto =
+        "Id de reloj no valido para el archivo de marcaciones: \"" + Visible(relojId) + "\"";
+    l.display.AddLog(texto);
+    EscribeLog(l, texto);
+    throw Falla(kArgumentoInvalido, texto);
+  }
+  const FechaHora inicio = l.reloj.Ahora();
+
+  std::string resultado;
+  conectado = ConectaReloj(l, ip, serial) ? kVerdadero : kFalso;
+  if (conectado) {
+    server::SendClockPing(l, serial);
+    // Whole numbers: a clock may hold far more records than a 16-bit count.
+    long long leidos = 0, nuevos = 0;
+    ClockSdk& sdk = l.Sdk();
+    if (sdk.ReadGeneralLogData(0)) {
+      EscribeLog(l, "ReadGeneralLogData");
+      const auto rutaReloj = ClockMonthFile(l, inicio, relojId);
+      const auto rutaGeneral = GeneralMonthFile(l, inicio);
+      { Anexo crea(rutaReloj); }
+      CargaLineas(l, rutaReloj);
+
+      EscribeLog(l, "Append new");
+      Anexo reloj(rutaReloj);
+      Anexo general(rutaGeneral);
+      std::string enrolamiento, linea;
+      int32_t verificacion = 0, entradaSalida = 0, anio = 0, mes = 0, dia = 0, hora = 0, minuto = 0,
+              segundo = 0, codigoTrabajo = 0;
+      while (sdk.SSR_GetGeneralLogData(0, enrolamiento, verificacion, entradaSalida, anio, mes, dia,
+                                       hora, minuto, segundo, codigoTrabajo)) {
+        ArmaLinea(linea, relojId, serial, enrolamiento, verificacion, entradaSalida, anio, mes, dia,
+                  hora, minuto, codigoTrabajo, etiqueta);
+        if (!EstaEnRecientes(l, linea, static_cast<long>(leidos))) {
+          std::string bytes = Utf8ACp1252(linea);
+          bytes += "\r\n";
+          general.Pendiente() += bytes;
+          reloj.Pendiente() += bytes;
+          ++nuevos;
+          if (general.Pendiente().size() >= kLote) Vuelca(general, reloj);
+        }
+        ++leidos;
+        if (leidos % 100 == 0) {
+          l.display.SetCaption("Reloj " + relojId + " - Leido: " + std::to_string(leidos) +
+                               ", Nuevos: " + std::to_string(nuevos));
+          l.display.DoEvents();
+        }
+      }
+      // Both files on disk before the service hears of the reading.
+      Vuelca(general, reloj);
+      reloj.Sincroniza();
+      general.Cierra();
+      reloj.Cierra();
+      l.display.DoEvents();
+    }
+    l.display.SetCaption(kTituloVentana);
+    resultado = std::to_string(leidos) + "," + std::to_string(nuevos);
+    server::SendTaskReply(l, relojId, "CO", "1", "0");
+    server::SendTaskReply(l, relojId, "LM", std::to_string(leidos), "0");
+  } else {
+    resultado = "0";
+  }
+
+  const std::string fila = relojId + " - " + ip + (conectado ? " - Conectado" : " - Desconectado");
+  for (int i = 0; i < l.display.CountRelojes(); ++i) {
+    const std::string actual = l.display.Reloj(i);
+    if (actual.compare(0, relojId.size(), relojId) == 0) l.display.SetReloj(i, fila);
+  }
+  return resultado;
+}
+
+}  // namespace lector::clock
