@@ -492,10 +492,18 @@ EstadoReloj EstadoReloj::Carga(const std::filesystem::path& archivo) {
   std::vector<Marcacion> marcaciones;
   int profundidad = 0;
   std::string claveRaiz;
+  bool marcacionesEsLista = true;
   auto alLeer = [&](int, json::parse_event_t evento, json& leido) {
+    bool enMarcaciones = profundidad == 2 && claveRaiz == "marcaciones";
     switch (evento) {
       case json::parse_event_t::object_start:
       case json::parse_event_t::array_start:
+        if (profundidad == 1 && claveRaiz == "marcaciones") {
+          marcacionesEsLista = evento == json::parse_event_t::array_start;
+        }
+        if (enMarcaciones && evento == json::parse_event_t::array_start) {
+          throw std::runtime_error("una marcación no es un objeto");
+        }
         ++profundidad;
         return true;
       case json::parse_event_t::object_end:
@@ -511,12 +519,18 @@ EstadoReloj EstadoReloj::Carga(const std::filesystem::path& archivo) {
         if (profundidad == 1) claveRaiz = leido.get<std::string>();
         return true;
       case json::parse_event_t::value:
+        if (enMarcaciones) throw std::runtime_error("una marcación no es un objeto");
         return true;
     }
     return true;
   };
   try {
     json j = json::parse(f, alLeer);
+    if (!j.is_object()) throw std::runtime_error("el estado no es un objeto JSON");
+    if (!marcacionesEsLista || (j.contains("marcaciones") && !j["marcaciones"].is_array() &&
+                                !j["marcaciones"].is_null())) {
+      throw std::runtime_error("\"marcaciones\" no es una lista");
+    }
     j.erase("marcaciones");
     EstadoReloj e = DeJson(j);
     e.marcaciones = std::move(marcaciones);
