@@ -42,12 +42,13 @@ std::string Comillas(const std::string& s) {
 }
 
 // Runs the node script against the emulator and parses the JSON line it prints.
-nlohmann::json LeeConNode(const std::string& node, uint16_t puerto) {
+nlohmann::json LeeConNode(const std::string& node, uint16_t puerto,
+                          const std::string& accion = "") {
   fs::path carpeta = fs::path(LECTOR_SOURCE_DIR) / "tests/tools/clock-sim/interop";
   lector::test::CarpetaTemporal trabajo;  // the library may drop error logs in its folder
   std::string orden = "cd " + Comillas(trabajo.ruta().string()) + " && timeout 120 " +
                       Comillas(node) + " " + Comillas((carpeta / "lee-reloj.js").string()) + " " +
-                      kIp + " " + std::to_string(puerto) + " 2>/dev/null";
+                      kIp + " " + std::to_string(puerto) + " " + accion + " 2>/dev/null";
   FILE* f = popen(orden.c_str(), "r");
   if (!f) return {};
   std::string salida;
@@ -85,9 +86,10 @@ TEST_F(InteropTest, NodeZklibReadsUsersAndRecords) {
   Emulador reloj(estado, op);
   reloj.Inicia();
 
-  auto r = LeeConNode(node, reloj.Puerto());
+  auto r = LeeConNode(node, reloj.Puerto(), "borra");
   ASSERT_TRUE(r.is_object()) << "the node script printed no JSON: " << r.dump();
   ASSERT_FALSE(r.contains("error")) << r.dump();
+  EXPECT_EQ(r["transporte"], "tcp");
   EXPECT_TRUE(r["errorUsuarios"].is_null()) << r["errorUsuarios"];
   EXPECT_TRUE(r["errorMarcaciones"].is_null()) << r["errorMarcaciones"];
   EXPECT_EQ(r["info"]["userCounts"], 60);
@@ -123,13 +125,52 @@ TEST_F(InteropTest, NodeZklibReadsUsersAndRecords) {
   EXPECT_EQ(marcaciones.back()["hora"],
             TextoFecha(zk::DecodificaHora(estado.marcaciones.back().hora)));
 
-  // node-zklib left as a client should (EXIT), and the clock serves the next one.
+  // It cleared the log, left as a client should (EXIT), and the clock serves the next one.
+  EXPECT_EQ(r["borrado"], true);
   ASSERT_TRUE(lector::test::EsperaHasta([&] { return !reloj.ConClienteTcp(); }));
+  EXPECT_TRUE(reloj.Copia().marcaciones.empty());
   auto h = reloj.Historial();
   ASSERT_FALSE(h.empty());
   EXPECT_EQ(h.back().comando, zk::CMD_EXIT);
   ClienteCrudo c(kIp, reloj.Puerto());
   EXPECT_TRUE(c.Conecta());
+}
+
+TEST_F(InteropTest, NodeZklibFallsBackToUdpOnAnOldClock) {
+  // An old clock: UDP only, 28-byte users, 16-byte records (what node-zklib expects on UDP).
+  EstadoReloj estado;
+  Genera(estado, {30, 2000, 12, SegundosCiviles({2025, 6, 1, 0, 0, 0})});
+  estado.formatoUsuario = 28;
+  estado.formatoMarcacion = 16;
+  Opciones op;
+  op.direccion = kIp;
+  op.puerto = 0;
+  op.tcp = false;
+  op.udp = true;
+  Emulador reloj(estado, op);
+  reloj.Inicia();
+
+  auto r = LeeConNode(node, reloj.Puerto());
+  ASSERT_TRUE(r.is_object()) << "the node script printed no JSON: " << r.dump();
+  ASSERT_FALSE(r.contains("error")) << r.dump();
+  EXPECT_EQ(r["transporte"], "udp");
+  EXPECT_TRUE(r["errorUsuarios"].is_null()) << r["errorUsuarios"];
+  EXPECT_TRUE(r["errorMarcaciones"].is_null()) << r["errorMarcaciones"];
+  EXPECT_EQ(r["info"]["logCounts"], 2000);
+  const auto& usuarios = r["usuarios"];
+  ASSERT_EQ(usuarios.size(), 30u);
+  for (size_t i = 0; i < usuarios.size(); ++i) {
+    EXPECT_EQ(usuarios[i]["uid"], estado.usuarios[i].uid);
+    EXPECT_EQ(std::to_string(usuarios[i]["userId"].get<uint64_t>()), estado.usuarios[i].id);
+  }
+  const auto& marcaciones = r["marcaciones"];
+  ASSERT_EQ(marcaciones.size(), 2000u);
+  for (size_t i = 0; i < marcaciones.size(); i += 97) {
+    const auto& m = estado.marcaciones[i];
+    // node-zklib reads the 16-byte record's user number as 16 bits.
+    EXPECT_EQ(marcaciones[i]["id"], std::to_string(std::stoul(m.usuario) & 0xFFFF)) << i;
+    EXPECT_EQ(marcaciones[i]["hora"], TextoFecha(zk::DecodificaHora(m.hora))) << i;
+  }
 }
 
 }  // namespace
