@@ -473,8 +473,14 @@ bool Emulador::Procesa(Sesion& s, const zk::Bytes& payload, Cliente* tcp,
     } else {
       r = s.Atiende(estado_, *pedido);
     }
-    Evento ev{pedido->comando, mudo || r.paquetes.empty() ? uint16_t{0} : r.paquetes[0].codigo,
-              pedido->datos.size(), conexion, t};
+    Evento ev{pedido->comando,
+              mudo || r.paquetes.empty() ? uint16_t{0} : r.paquetes[0].codigo,
+              pedido->datos.size(),
+              zk::Bytes(pedido->datos.begin(),
+                        pedido->datos.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                    pedido->datos.size(), kMaxDatosHistorial))),
+              conexion,
+              t};
     if (historial_.size() >= 200000)
       historial_.erase(historial_.begin(), historial_.begin() + 100000);
     historial_.push_back(ev);

@@ -50,10 +50,12 @@ struct Opciones {
 };
 
 // One handled request, for tests to check what a client sent.
+constexpr size_t kMaxDatosHistorial = 256;
 struct Evento {
   uint16_t comando = 0;
   uint16_t respuesta = 0;  // code of the first answer packet; 0 when none was sent
   size_t bytes = 0;        // request data size
+  zk::Bytes datos;         // request data (its first kMaxDatosHistorial bytes)
   int conexion = 0;        // 1 for the first client served, 2 for the next...
   Transporte transporte = Transporte::kTcp;
 };

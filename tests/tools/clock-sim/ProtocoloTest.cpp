@@ -479,6 +479,7 @@ TEST_F(ProtocoloTest, MaintenanceCommandsAreRecorded) {
   EXPECT_EQ(h[0].comando, zk::CMD_CONNECT);
   EXPECT_EQ(h[1].comando, zk::CMD_DISABLEDEVICE);
   EXPECT_EQ(h[1].respuesta, zk::CMD_ACK_OK);
+  EXPECT_EQ(h[1].datos, (zk::Bytes{0, 0, 0, 0}));
   EXPECT_EQ(h.back().conexion, 2);
 }
 
