@@ -94,7 +94,7 @@ std::optional<zk::Paquete> ClienteCrudo::Recibe(std::chrono::milliseconds limite
 
 zk::Paquete ClienteCrudo::Pide(uint16_t comando, const zk::Bytes& datos) {
   Envia(comando, datos);
-  auto p = Recibe();
+  auto p = Recibe(espera);
   if (!p) throw std::runtime_error("sin respuesta a " + std::to_string(comando));
   return *p;
 }
@@ -119,13 +119,13 @@ zk::Bytes ClienteCrudo::LeeMasivo(const zk::PeticionMasiva& pedido, uint32_t tro
   while (todo.size() < *total) {
     uint32_t tam = std::min<uint32_t>(trozo, *total - static_cast<uint32_t>(todo.size()));
     Envia(zk::CMD_DATA_RDY, zk::CodificaPeticionTrozo(static_cast<uint32_t>(todo.size()), tam));
-    auto prep = Recibe();
+    auto prep = Recibe(espera);
     if (!prep || prep->comando != zk::CMD_PREPARE_DATA || prep->datos.size() != 8) {
       throw std::runtime_error("se esperaba PREPARE_DATA de 8 bytes");
     }
     size_t recibido = 0;
     for (;;) {
-      auto q = Recibe();
+      auto q = Recibe(espera);
       if (!q) throw std::runtime_error("trozo incompleto");
       if (q->comando == zk::CMD_ACK_OK) break;
       if (q->comando != zk::CMD_DATA) throw std::runtime_error("paquete inesperado");

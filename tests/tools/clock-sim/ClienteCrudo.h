@@ -40,6 +40,8 @@ class ClienteCrudo {
 
   uint16_t sesion = 0;
   uint16_t idRespuesta = 0;
+  // How long Pide and LeeMasivo wait for each packet.
+  std::chrono::milliseconds espera = 10s;
   // Every checksum of the packets received so far was right.
   bool checksumsValidos = true;
 

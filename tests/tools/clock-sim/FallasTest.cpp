@@ -105,6 +105,45 @@ TEST_F(FallasTest, StoppingWhileAClientIsConnectedOrWaitingEndsCleanly) {
   EXPECT_TRUE(c->Cierra());
 }
 
+TEST(InactividadTest, ASilentClientIsDroppedSoTheNextIsServed) {
+  Opciones op;
+  op.direccion = kIp;
+  op.puerto = 0;
+  op.inactividad = std::chrono::milliseconds(300);
+  Emulador reloj(EstadoDePrueba(), op);
+  reloj.Inicia();
+  ClienteCrudo colgado(kIp, reloj.Puerto());
+  ASSERT_TRUE(colgado.Conecta());
+  ClienteCrudo siguiente(kIp, reloj.Puerto());
+  siguiente.Envia(zk::CMD_CONNECT);
+  auto r = siguiente.Recibe(20s);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->comando, zk::CMD_ACK_OK);
+  EXPECT_TRUE(colgado.Cierra());
+}
+
+TEST(UdpFallasTest, DropAfterBytesEndsTheUdpSession) {
+  EstadoReloj estado;
+  Genera(estado, {5, 3000, 2, SegundosCiviles({2024, 3, 1, 0, 0, 0})});
+  Opciones op;
+  op.direccion = kIp;
+  op.puerto = 0;
+  op.tcp = false;
+  op.udp = true;
+  Emulador reloj(estado, op);
+  reloj.Inicia();
+  reloj.AgregaFalla({TipoFalla::kCorta, 0, 5000, 1});
+  ClienteCrudo c(kIp, reloj.Puerto(), true);
+  ASSERT_TRUE(c.Conecta());
+  c.espera = 500ms;  // what is cut never comes
+  EXPECT_THROW(c.LeeMasivo(zk::kMasivaMarcaciones, zk::kTrozoUdp), std::runtime_error);
+  c.espera = 10s;
+  // The session is gone; a new one reads everything.
+  EXPECT_EQ(c.Pide(zk::CMD_GET_TIME).comando, zk::CMD_ACK_UNAUTH);
+  ASSERT_TRUE(c.Conecta());
+  EXPECT_EQ(c.LeeMasivo(zk::kMasivaMarcaciones, zk::kTrozoUdp), *estado.ConjuntoMarcaciones());
+}
+
 TEST(LeeFallaTest, CommandLineForms) {
   std::string error;
   auto f = LeeFalla("drop-after=100000", error);
