@@ -59,12 +59,16 @@ class Anexo {
       if (n <= 0) FallaArchivo("No se puede escribir", ruta_, n < 0 ? errno : ENOSPC);
       p += n;
       resta -= static_cast<size_t>(n);
+      sucio_ = true;
     }
     pendiente_.clear();
   }
 
+  // Forces what was written to the disk (nothing to do when nothing changed).
   void Sincroniza() {
+    if (!sucio_) return;
     if (::fsync(fd_) != 0) FallaArchivo("No se puede guardar", ruta_, errno);
+    sucio_ = false;
   }
 
   void Cierra() {
@@ -92,6 +96,7 @@ class Anexo {
     if (p != std::string::npos || desde == 0) {
       off_t corte = p == std::string::npos ? 0 : desde + static_cast<off_t>(p) + 1;
       if (::ftruncate(fd_, corte) != 0) FallaArchivo("No se puede escribir", ruta_, errno);
+      sucio_ = true;
     } else {
       pendiente_ = "\r\n";
     }
@@ -100,6 +105,7 @@ class Anexo {
   std::filesystem::path ruta_;
   int fd_ = -1;
   std::string pendiente_;
+  bool sucio_ = false;
 };
 
 // Writes what both files hold pending: the general file first and on disk before the clock
@@ -110,46 +116,75 @@ void Vuelca(Anexo& general, Anexo& reloj) {
   reloj.Escribe();
 }
 
+bool EsAscii(const char* p, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (static_cast<unsigned char>(p[i]) >= 0x80) return false;
+  return true;
+}
+
 // LineasLeidas: an empty slot 0, the file's lines in slots 1..n, an empty slot n+1. Lines end at
-// CR LF, CR or LF; a last line without an end counts too.
+// CR LF, CR or LF; a last line without an end counts too. The slots of the previous reading are
+// written over, so their storage is used again rather than freed and allocated line by line.
 void CargaLineas(Lector& l, const std::filesystem::path& ruta) {
   auto& lineas = l.estado.LineasLeidas;
-  lineas.assign(2, std::string());
+  if (lineas.empty()) lineas.emplace_back();
+  lineas[0].clear();
+  size_t usadas = 1;
+  auto guarda = [&](const char* p, size_t n) {
+    if (usadas == lineas.size()) lineas.emplace_back();
+    std::string& s = lineas[usadas++];
+    if (EsAscii(p, n))
+      s.assign(p, n);
+    else
+      s = Cp1252AUtf8(std::string(p, n));
+  };
+
   int fd = ::open(ruta.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) FallaArchivo("No se puede leer", ruta, errno);
-  std::string bloque(64 * 1024, '\0');
-  std::string actual;
+  std::string bloque(256 * 1024, '\0');
+  std::string resto;  // a line that runs on into the next block
   bool trasCR = false;
-  auto termina = [&] {
-    lineas.back() = Cp1252AUtf8(actual);
-    lineas.emplace_back();
-    actual.clear();
-  };
   for (;;) {
-    ssize_t n = ::read(fd, bloque.data(), bloque.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
+    ssize_t leidos = ::read(fd, bloque.data(), bloque.size());
+    if (leidos < 0 && errno == EINTR) continue;
+    if (leidos < 0) {
       int e = errno;
       ::close(fd);
       FallaArchivo("No se puede leer", ruta, e);
     }
-    if (n == 0) break;
-    for (ssize_t i = 0; i < n; ++i) {
-      char c = bloque[static_cast<size_t>(i)];
-      if (c == '\n') {
-        if (!trasCR) termina();
-        trasCR = false;
-      } else if (c == '\r') {
-        termina();
-        trasCR = true;
+    if (leidos == 0) break;
+    const char* b = bloque.data();
+    const size_t m = static_cast<size_t>(leidos);
+    size_t i = 0;
+    if (trasCR && b[0] == '\n') i = 1;  // the LF of a CR LF split between blocks
+    trasCR = false;
+    while (i < m) {
+      size_t j = i;
+      while (j < m && b[j] != '\r' && b[j] != '\n') ++j;
+      if (j == m) {
+        resto.append(b + i, m - i);
+        break;
+      }
+      if (resto.empty()) {
+        guarda(b + i, j - i);
       } else {
-        actual += c;
-        trasCR = false;
+        resto.append(b + i, j - i);
+        guarda(resto.data(), resto.size());
+        resto.clear();
+      }
+      i = j + 1;
+      if (b[j] == '\r') {
+        if (i == m)
+          trasCR = true;
+        else if (b[i] == '\n')
+          ++i;
       }
     }
   }
   ::close(fd);
-  if (!actual.empty()) termina();
+  if (!resto.empty()) guarda(resto.data(), resto.size());
+  lineas.resize(usadas + 1);
+  lineas[usadas].clear();
 }
 
 void Numero(std::string& s, long long n) {

@@ -136,6 +136,18 @@ TEST_F(Lectura, LookupStartsTenSlotsBeforeTheRecordsOwnPosition) {
   EXPECT_EQ(Reloj().size(), 14u);
 }
 
+TEST_F(Lectura, ClockFileLinesEndAtAnyLineEndEvenAcrossReadBlocks) {
+  p.l.estado.LineasLeidas.assign(12, "de otra lectura");
+  std::ofstream(rutaReloj, std::ios::binary) << "a\r\nb\nc\rd\r\n\r\n";
+  EXPECT_EQ(Lee(), "0,0");
+  EXPECT_EQ(p.l.estado.LineasLeidas, std::vector<std::string>({"", "a", "b", "c", "d", "", ""}));
+
+  const std::string x(256 * 1024 - 1, 'x'), y(300000, 'y');  // CR LF split; a line over blocks
+  std::ofstream(rutaReloj, std::ios::binary) << x << "\r\n" << y << "\r\n\xD1\r\n";
+  EXPECT_EQ(Lee(), "0,0");
+  EXPECT_EQ(p.l.estado.LineasLeidas, std::vector<std::string>({"", x, y, "Ñ", ""}));
+}
+
 TEST_F(Lectura, IdenticalRecordsOfOneReadingAreBothWrittenOnce) {
   sdk.registros = {Marca(1), Marca(1)};
   EXPECT_EQ(Lee(), "2,2");
