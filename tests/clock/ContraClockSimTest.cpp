@@ -11,6 +11,7 @@
 #include "clock/Usuarios.h"
 #include "clock/zk/ZkSdk.h"
 #include "server/ConServicio.h"
+#include "support/Ping.h"
 
 namespace lector::test {
 namespace {
@@ -68,6 +69,8 @@ TEST_F(ContraClockSim, ReadsEveryRecordOnceAndThenOnlyTheNewOnes) {
   clocksim::EstadoReloj e;
   for (int i = 0; i < 250; ++i) Marca(e, std::to_string(100 + i % 20), i);
   Arranca("127.0.5.1", std::move(e));
+  AlcanceIcmp icmp(l);  // a real echo to the emulator's address
+  l.alcance = &icmp;
   Ingresa();
   display.AddReloj("7 - Entrada");
 
