@@ -141,6 +141,11 @@ void CargaLineas(Lector& l, const std::filesystem::path& ruta) {
 
   int fd = ::open(ruta.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) FallaArchivo("No se puede leer", ruta, errno);
+  // Room for as many lines as the file can hold (a record line has at least 27 bytes), so the
+  // list is not copied while it grows.
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && st.st_size > 0)
+    lineas.reserve(static_cast<size_t>(st.st_size) / 27 + 2);
   std::string bloque(256 * 1024, '\0');
   std::string resto;  // a line that runs on into the next block
   bool trasCR = false;
@@ -283,7 +288,13 @@ std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::str
                                        hora, minuto, segundo, codigoTrabajo)) {
         ArmaLinea(linea, relojId, serial, enrolamiento, verificacion, entradaSalida, anio, mes, dia,
                   hora, minuto, codigoTrabajo, etiqueta);
-        if (!EstaEnRecientes(l, linea, static_cast<long>(leidos))) {
+        // Records read back in stored order sit in the slot after their position: that slot is
+        // tried first, then the whole window.
+        const auto& lineas = l.estado.LineasLeidas;
+        const size_t propia = static_cast<size_t>(leidos) + 1;
+        const bool conocida = (propia + 1 < lineas.size() && lineas[propia] == linea) ||
+                              EstaEnRecientes(l, linea, static_cast<long>(leidos));
+        if (!conocida) {
           std::string bytes = Utf8ACp1252(linea);
           bytes += "\r\n";
           general.Pendiente() += bytes;
