@@ -1,7 +1,8 @@
 // A reading killed at any moment must never leave a record in the clock's month file that the
 // general month file lacks: that record would be taken as known forever and never uploaded.
-// A child process runs a large reading and is killed at a random point; the parent checks the
-// files, and a last, complete reading must bring every record of the clock into both files.
+// A child process (a fork of this one) reads a large clock served by clock-sim in this process,
+// over the real protocol, and is killed at a random point; the parent checks the files, and a
+// last, complete reading must bring every record of the clock into both files.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,9 +14,10 @@
 #include <set>
 #include <thread>
 
+#include "clock-sim/Emulador.h"
 #include "clock/Marcaciones.h"
+#include "clock/zk/ZkSdk.h"
 #include "kit/Fixtures.h"
-#include "kit/RecordingSdk.h"
 
 namespace lector::test {
 namespace {
@@ -35,48 +37,55 @@ std::vector<std::string> Lineas(const std::string& bytes) {
 TEST(CaidaLectura, KilledReadingsNeverLoseARecord) {
   constexpr int kRegistros = 40000;
   constexpr int kMuertes = 24;  // readings killed in all
+  const std::string ip = "127.0.5.20";
   LectorDePrueba p;
-  RecordingSdk sdk;
-  p.l.sdk = &sdk;
-  p.alcance.tabla["127.0.0.2"] = 0;
-  sdk.serial = "S1";
-  sdk.registraLecturas = false;
-  for (int i = 0; i < kRegistros; ++i) {
-    RecordingSdk::Registro r;
-    r.enrolamiento = std::to_string(i);
-    r.dia = 1 + i % 28;
-    r.hora = i % 24;
-    r.minuto = i % 60;
-    sdk.registros.push_back(r);
-  }
+  p.alcance.tabla[ip] = 0;
   std::filesystem::create_directory(p.l.Marcaciones());
-  auto lineaDe = [](const RecordingSdk::Registro& reg) {
-    return "7,S1,2026,3," + std::to_string(reg.dia) + "," + std::to_string(reg.hora) + "," +
-           std::to_string(reg.minuto) + "," + reg.enrolamiento + ",1,0,0,2";
-  };
+
+  // One record a minute from March 1st, by 500 people: every line differs.
+  clocksim::EstadoReloj e;
+  e.serie = "S1";
+  std::set<std::string> todas;
+  const int64_t desde = clocksim::SegundosCiviles({2026, 3, 1, 0, 0, 0});
+  for (int i = 0; i < kRegistros; ++i) {
+    const std::string id = std::to_string(1 + i % 500);
+    e.Marca(id, 0, 1, desde + 60LL * i);
+    auto f = clocksim::FechaDeSegundos(desde + 60LL * i);
+    todas.insert("7,S1," + std::to_string(f.anio) + "," + std::to_string(f.mes) + "," +
+                 std::to_string(f.dia) + "," + std::to_string(f.hora) + "," +
+                 std::to_string(f.minuto) + "," + id + ",1,0,0,2");
+  }
   uintmax_t tamanoFinal = 0;  // of the clock file once complete
-  for (const auto& reg : sdk.registros) tamanoFinal += lineaDe(reg).size() + 2;
+  for (const auto& linea : todas) tamanoFinal += linea.size() + 2;
+  clocksim::Opciones opciones;
+  opciones.direccion = ip;
+  opciones.puerto = clock::kPuertoReloj;
+  clocksim::Emulador emulador(std::move(e), opciones);
+  emulador.Inicia();
+
   const auto rutaReloj = p.l.Marcaciones() / "2603 7.txt";
   const auto rutaGeneral = p.l.Marcaciones() / "2603.txt";
 
   // Every record of the clock must be in the general file, and once in the clock file.
   auto compruebaCompleta = [&] {
+    clock::zk::ZkSdk sdk;
+    p.l.sdk = &sdk;
+    p.l.estado.ConnectionRegistry.clear();
     int16_t conectado = 0;
-    std::string r = clock::LeeReloj(p.l, 1, 2, "7", "127.0.0.2", conectado, "S1");
+    std::string r = clock::LeeReloj(p.l, 1, 2, "7", ip, conectado, "S1");
+    sdk.Disconnect();
+    p.l.sdk = nullptr;
     EXPECT_THAT(r, ::testing::StartsWith(std::to_string(kRegistros) + ","));
     auto general = Lineas(LeeArchivo(rutaGeneral));
     std::set<std::string> enGeneral(general.begin(), general.end());
     auto reloj = Lineas(LeeArchivo(rutaReloj));
     std::multiset<std::string> enReloj(reloj.begin(), reloj.end());
-    for (const auto& reg : sdk.registros) {
-      const std::string linea = lineaDe(reg);
+    for (const auto& linea : todas) {
       ASSERT_TRUE(enGeneral.count(linea)) << linea;
       ASSERT_EQ(enReloj.count(linea), 1u) << linea;
     }
     EXPECT_EQ(reloj.size(), static_cast<size_t>(kRegistros));
     // Pieces of cut lines were dropped; only duplicates may remain in the general file.
-    std::set<std::string> todas;
-    for (const auto& reg : sdk.registros) todas.insert(lineaDe(reg));
     for (const auto& linea : general) ASSERT_TRUE(todas.count(linea)) << linea;
   };
 
@@ -99,18 +108,22 @@ TEST(CaidaLectura, KilledReadingsNeverLoseARecord) {
       const uintmax_t falta = tamanoFinal - hecho;
       const uintmax_t meta = antes + 1 + azar() % falta;
       const auto plazo =
-          std::chrono::steady_clock::now() + std::chrono::microseconds(azar() % 150000);
+          std::chrono::steady_clock::now() + std::chrono::microseconds(azar() % 100000);
 
       pid_t hijo = fork();
       ASSERT_GE(hijo, 0);
       if (hijo == 0) {
+        // Only this thread lives on in the child; it talks to the emulator of the parent.
         int16_t conectado = 0;
         try {
-          clock::LeeReloj(p.l, 1, 2, "7", "127.0.0.2", conectado, "S1");
+          clock::zk::ZkSdk sdk;
+          p.l.sdk = &sdk;
+          p.l.estado.ConnectionRegistry.clear();
+          std::string r = clock::LeeReloj(p.l, 1, 2, "7", ip, conectado, "S1");
+          _exit(r.rfind(std::to_string(kRegistros) + ",", 0) == 0 ? 0 : 3);
         } catch (...) {
           _exit(2);
         }
-        _exit(0);
       }
       int estado = 0;
       bool termino = false;
@@ -128,7 +141,9 @@ TEST(CaidaLectura, KilledReadingsNeverLoseARecord) {
         ++muertas;
         waitpid(hijo, &estado, 0);
       }
-      ASSERT_FALSE(WIFEXITED(estado) && WEXITSTATUS(estado) != 0);
+      ASSERT_FALSE(WIFEXITED(estado) && WEXITSTATUS(estado) != 0) << WEXITSTATUS(estado);
+      // The emulator serves the next client once it has seen this one go.
+      ASSERT_TRUE(EsperaHasta([&] { return !emulador.ConClienteTcp(); }));
 
       auto general = Lineas(LeeArchivo(rutaGeneral));
       std::set<std::string> enGeneral(general.begin(), general.end());
