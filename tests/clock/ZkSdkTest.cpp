@@ -14,10 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "kit/Fixtures.h"
+
 namespace lector::clock::zk {
 namespace {
 
 using namespace std::chrono_literals;
+using lector::test::PuertoLibre;
 
 // A TCP listener on 127.0.0.1 (any free port) that accepts connections and answers each
 // received chunk with `respuesta` (nothing when empty); it closes a connection when `cierra`.
@@ -75,19 +78,6 @@ class PuertoDePrueba {
   std::atomic<bool> parar_{false};
   std::atomic<int> aceptadas_{0};
 };
-
-// A port on which nothing listens, TCP or UDP: bind one and let it go.
-int32_t PuertoLibre() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t largo = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &largo);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
 
 void EsperaTodoFalso(ZkSdk& sdk) {
   std::string texto;

@@ -1,5 +1,8 @@
 #include "kit/Fixtures.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -35,6 +38,18 @@ bool EsperaHasta(const std::function<bool()>& cond, std::chrono::milliseconds li
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
+}
+
+int PuertoLibre() {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t n = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+  ::close(s);
+  return ntohs(a.sin_port);
 }
 
 std::string LeeArchivo(const std::filesystem::path& ruta) {

@@ -38,6 +38,9 @@ class TablaAlcance : public Reachability {
 bool EsperaHasta(const std::function<bool()>& cond,
                  std::chrono::milliseconds limite = std::chrono::seconds(20));
 
+// A loopback TCP port nothing listens on (bound, then released).
+int PuertoLibre();
+
 // Reads a whole file as bytes ("" when missing).
 std::string LeeArchivo(const std::filesystem::path& ruta);
 

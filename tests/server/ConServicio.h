@@ -72,17 +72,4 @@ class ConServicio : public ::testing::Test {
   Lector l{display, reloj, carpeta.ruta()};
 };
 
-// A loopback port with nothing listening on it (bound, then released).
-inline int PuertoCerrado() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-  ::close(s);
-  return ntohs(a.sin_port);
-}
-
 }  // namespace lector::test

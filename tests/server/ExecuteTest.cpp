@@ -16,7 +16,7 @@ class ExecuteTest : public ConServicio {
   void SubidaImposible() {
     std::filesystem::create_directories(l.Marcaciones());
     std::ofstream(l.Marcaciones() / "2603.txt") << "ABC";
-    l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoCerrado()) + "/";
+    l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoLibre()) + "/";
   }
   size_t Cuenta(const std::vector<std::string>& lineas, const std::string& prefijo) {
     size_t n = 0;

@@ -79,7 +79,7 @@ TEST_F(TransporteTest, PaginaDeError500SeDevuelveComoTexto) {
 }
 
 TEST_F(TransporteTest, ServidorInalcanzableDaErrorYUnaLinea) {
-  std::string url = "http://127.0.0.1:" + std::to_string(PuertoCerrado()) + "/";
+  std::string url = "http://127.0.0.1:" + std::to_string(PuertoLibre()) + "/";
   EXPECT_EQ(HttpGet(l, url), "Error");
   EXPECT_EQ(HttpPostForm(l, url, "a=1"), "Error");
   auto log = LineasLog();

@@ -117,7 +117,7 @@ TEST_F(SyncCallTest, SesionVencidaSeReabreConOtroIngreso) {
 
 TEST_F(SyncCallTest, ServidorInalcanzableEsUnaFallaSinReintento) {
   Ingresa();
-  l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoCerrado()) + "/";
+  l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoLibre()) + "/";
   l.estado.ModoLog = true;
   EXPECT_EQ(SyncCall(l, "comm.read.has", "relojid=7"), "error");
   auto log = LineasLog();
@@ -373,7 +373,7 @@ TEST_F(SendTxtTest, SinSesionNoSubePeroRestableceElTitulo) {
 TEST_F(SendTxtTest, ServidorInalcanzablePasaLaFallaArriba) {
   Ingresa();
   Escribe("ABC");
-  l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoCerrado()) + "/";
+  l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoLibre()) + "/";
   l.estado.ModoLog = true;
   EXPECT_THROW(server::sendTxt(l), Falla);
   EXPECT_EQ(LineasLog().back().rfind("Error enviando archivo: ", 0), 0u);

@@ -43,12 +43,12 @@ TEST_F(LoginTest, IngresoCorrectoAbreLaSesion) {
 TEST_F(LoginTest, LaUrlDelServicioVieneDelArchivoDeConfiguracion) {
   std::string url = sim.UrlBase();
   ASSERT_TRUE(GrabaIni(l.ArchivoIni(), "SERVIDOR", "URL", url.substr(0, url.size() - 1)));
-  l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoCerrado()) + "/";
+  l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoLibre()) + "/";
   EXPECT_TRUE(server::Reingresa(l));
   EXPECT_EQ(l.urlBase, url);
   // Without the key the URL in use stays.
   std::filesystem::remove(l.ArchivoIni());
-  l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoCerrado()) + "/";
+  l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoLibre()) + "/";
   l.estado.SesionAbierta = false;
   EXPECT_FALSE(server::Reingresa(l));
   EXPECT_NE(l.urlBase, url);
@@ -152,7 +152,7 @@ TEST_F(LoginTest, IdentificacionDelLectorDesconocidaEsRechazada) {
 }
 
 TEST_F(LoginTest, ServidorInalcanzableEsUnIngresoFallido) {
-  l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoCerrado()) + "/";
+  l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoLibre()) + "/";
   l.estado.ModoLog = true;
   EXPECT_FALSE(server::Reingresa(l));
   EXPECT_TRUE(display.mensajes.empty());

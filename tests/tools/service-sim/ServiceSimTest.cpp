@@ -17,6 +17,7 @@ namespace {
 
 using lector::test::CarpetaTemporal;
 using lector::test::EsperaHasta;
+using lector::test::PuertoLibre;
 
 TEST(Formulario, DecodificaPorcientoYMas) {
   auto f = LeeFormulario("a=1&b=x%26y%3D&c=ab%2B%2Fcd%3D%3D&d=uno+dos&e&=v&a=2&f=%zz%4");
@@ -230,19 +231,6 @@ TEST_F(ServiceSimTest, ElEstadoSeConservaAlRecargar) {
   EXPECT_EQ(e["cuentas"][0]["archivos_base64"]["2603.txt"], "/4A=");
   // New tasks do not reuse the ids already given.
   EXPECT_NE(otro.EncolaTarea("7", "CO"), otro.Tareas("7")[0].id);
-}
-
-// A loopback port nothing listens on.
-int PuertoLibre() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-  ::close(s);
-  return ntohs(a.sin_port);
 }
 
 TEST(ProgramaServiceSim, SirveElArchivoYLoGuardaAlTerminar) {
