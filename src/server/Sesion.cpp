@@ -67,8 +67,9 @@ std::string Minusculas(const std::string& texto) {
     unsigned char c = out[i];
     if (c >= 'A' && c <= 'Z') {
       out[i] = static_cast<char>(c + 32);
-    } else if (c == 0xC3 && i + 1 < out.size()) {
+    } else if (c == 0xC3 && i + 1 < out.size() && (out[i + 1] & 0xC0) == 0x80) {
       // U+00C0..U+00DE (but not U+00D7, the multiplication sign) are capitals of U+00E0..U+00FE.
+      // A stray lead byte skips nothing, so the letter after it is still lowered.
       unsigned char d = out[i + 1];
       if (d >= 0x80 && d <= 0x9E && d != 0x97) out[i + 1] = static_cast<char>(d + 0x20);
       ++i;

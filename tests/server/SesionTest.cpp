@@ -102,6 +102,11 @@ TEST_F(LoginTest, MensajeSoloParaTextosLargosQueNombranUsuarioOContrasena) {
       {"Error", false},
       {"", false},
       {"Su cuenta fue cancelada por falta de pago del servicio", false},
+      // Bytes that are not UTF-8 do not hide the words from the search.
+      {"\xC3USUARIO", false},
+      {"\xC3USUARIO o CONTRASE\xD1"
+       "A no v\xE1lidos",
+       true},
   };
   for (const Caso& c : casos) {
     display.mensajes.clear();
