@@ -288,6 +288,10 @@ std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::str
                                        hora, minuto, segundo, codigoTrabajo)) {
         ArmaLinea(linea, relojId, serial, enrolamiento, verificacion, entradaSalida, anio, mes, dia,
                   hora, minuto, codigoTrabajo, etiqueta);
+        // The line is looked up as the file will give it back: a character the code page cannot
+        // hold is stored as "?", and compared as the original it would never be found again and
+        // be written anew on every reading.
+        if (!EsAscii(linea.data(), linea.size())) linea = Cp1252AUtf8(Utf8ACp1252(linea));
         // Records read back in stored order sit in the slot after their position: that slot is
         // tried first, then the whole window.
         const auto& lineas = l.estado.LineasLeidas;

@@ -118,6 +118,18 @@ TEST_F(Lectura, LineFieldsAndEightBitText) {
   EXPECT_EQ(Lee(-1), "1,0");  // read back through the code page, it is known
 }
 
+TEST_F(Lectura, TextTheCodePageCannotHoldIsKnownOnTheNextReading) {
+  // The file keeps "?" for such characters: the record must still be found there next time,
+  // not written again on every reading.
+  RecordingSdk::Registro r = Marca(0);
+  r.enrolamiento = "\xD0\xAF\xE6\x97\xA5\xFF";  // Cyrillic, CJK, a byte that is not UTF-8
+  sdk.registros = {r, Marca(1)};
+  EXPECT_EQ(Lee(), "2,2");
+  EXPECT_EQ(Lee(), "2,0");
+  EXPECT_EQ(General().size(), 2u);
+  EXPECT_EQ(Reloj().size(), 2u);
+}
+
 TEST_F(Lectura, LookupStartsTenSlotsBeforeTheRecordsOwnPosition) {
   // The file holds X in slot 1; the clock now holds other records with X again at position p.
   auto conXEn = [&](int posicion) {
