@@ -25,6 +25,14 @@ void Olvida(Lector& l, const std::string& serial) {
   l.Sdk().Disconnect();
 }
 
+// A connection attempt drops whatever connection the SDK object held, also when it fails: the
+// clock registered until then is no longer connected, and left registered it would be answered
+// true unchecked while every call to it fails.
+bool Conecta(Lector& l, const std::string& ip) {
+  l.estado.ConnectionRegistry.clear();
+  return l.Sdk().Connect_Net(ip, kPuertoReloj);
+}
+
 }  // namespace
 
 bool ConectaReloj(Lector& l, const std::string& ip, const std::string& serial) {
@@ -36,7 +44,7 @@ bool ConectaReloj(Lector& l, const std::string& ip, const std::string& serial) {
   try {
     EscribeLog(l, "ConectaReloj " + ip + " - " + serial);
     l.display.SetLamp(kLampRojo);
-    if (l.Alcance().MidePing(ip) >= 0 && l.Sdk().Connect_Net(ip, kPuertoReloj)) {
+    if (l.Alcance().MidePing(ip) >= 0 && Conecta(l, ip)) {
       resultado = true;
       if (registro.size() < 2) registro.resize(2);
       registro[0] = serial;

@@ -92,7 +92,7 @@ TEST_F(Conexion, SerialsAreTrimmedOfSpacesButCompareCaseSensitively) {
   EXPECT_EQ(sdk.De("Connect_Net").size(), 1u);
 }
 
-TEST_F(Conexion, UnreachableOrRefusingClockLeavesLampRedAndRegistryAsItWas) {
+TEST_F(Conexion, UnreachableClockLeavesTheRegistryRefusingOneEmptiesIt) {
   sdk.serial = "A";
   ASSERT_TRUE(ConectaReloj(p.l, "127.0.0.2", "A"));
   sdk.Olvida();
@@ -103,14 +103,19 @@ TEST_F(Conexion, UnreachableOrRefusingClockLeavesLampRedAndRegistryAsItWas) {
   EXPECT_THAT(Lamparas(), ElementsAre(kLampRojo));
   EXPECT_THAT(p.l.estado.ConnectionRegistry, ElementsAre("A", ""));
 
+  // The refused attempt has dropped A's connection: A must not be answered true unchecked.
   sdk.conectable = false;
   EXPECT_FALSE(ConectaReloj(p.l, "127.0.0.3", "B"));
   EXPECT_THAT(sdk.llamadas, ElementsAre("Connect_Net(\"127.0.0.3\",4370)"));
   EXPECT_EQ(p.display.lamp, kLampRojo);
-  EXPECT_THAT(p.l.estado.ConnectionRegistry, ElementsAre("A", ""));
+  EXPECT_THAT(p.l.estado.ConnectionRegistry, IsEmpty());
   EXPECT_THAT(p.display.logs, IsEmpty());
   EXPECT_THAT(Log(), ::testing::EndsWith("ConectaReloj 127.0.0.3 - B\r\n"
                                          "260303 140500: ConectaReloj=False\r\n"));
+  sdk.conectable = true;
+  sdk.Olvida();
+  EXPECT_TRUE(ConectaReloj(p.l, "127.0.0.2", "A"));
+  EXPECT_THAT(sdk.llamadas, ElementsAre("Connect_Net(\"127.0.0.2\",4370)", "GetSerialNumber(0)"));
 }
 
 TEST_F(Conexion, FailuresAreReportedAndNeverLeaveAnUncheckedClockRegistered) {
