@@ -177,7 +177,8 @@ int16_t EnviaUsuarios(Lector& l, const std::string& ip, const std::string& lista
     sdk.SSR_SetUserInfo(1, ComoEntero(e), nombre20, "", 0, true);
     sdk.SetStrCardNumber("0");
 
-    const std::string respuesta = server::SyncCall(l, "huellas2.down", "empleadoid=" + e);
+    const std::string respuesta =
+        server::SyncCall(l, "huellas2.down", "empleadoid=" + server::CodificaValor(e));
     if (respuesta == "null" || respuesta.empty()) continue;
     const long items = CuentaCampos(respuesta, "],[");
     for (long j = 1; j <= items; ++j) {

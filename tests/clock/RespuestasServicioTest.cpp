@@ -113,6 +113,20 @@ TEST_F(RespuestasServicio, WriteUsersTakesCardFaceAndTemplatesFromTheService) {
   EXPECT_EQ(pedidas[0].cuerpo, "empleadoid=7");
 }
 
+TEST_F(RespuestasServicio, WriteUsersAsksForTheEnrolmentAsWritten) {
+  // A sign in the enrolment travels encoded, so the service looks up the same text that the
+  // template upload stored ("+" would otherwise arrive as a blank).
+  Ingresa();
+  const std::string cara = "FA/CE" + std::string(30, 'f');
+  sim.AgregaPlantilla({"ana", "+7", "50", cara});
+  ASSERT_TRUE(ConectaReloj(l, "127.0.0.2", "S1"));
+  sdk.Olvida();
+  EXPECT_EQ(EnviaUsuarios(l, "127.0.0.2", "+7", "ANA", "S1"), 1);
+  EXPECT_EQ(sim.PeticionesA("huellas2.down").back().cuerpo, "empleadoid=%2B7");
+  // The stored face came back and was written.
+  EXPECT_THAT(sdk.llamadas, ::testing::Contains(::testing::HasSubstr("50,\"" + cara + "\"")));
+}
+
 TEST_F(RespuestasServicio, WriteUsersWithoutASessionWritesOnlyTheUsers) {
   // No session: the download answers nothing and the users are written bare.
   ASSERT_TRUE(ConectaReloj(l, "127.0.0.2", "S1"));
