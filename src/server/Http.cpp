@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <fstream>
+#include <new>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -24,8 +25,18 @@ void IniciaCurl() {
   std::call_once(una, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// The service answers with short texts; an answer past this size is not one of them, and is cut
+// off (the request fails) rather than allowed to exhaust the memory.
+constexpr size_t kMaximoRespuesta = 64u << 20;
+
 size_t Acumula(char* datos, size_t tam, size_t n, void* destino) {
-  static_cast<std::string*>(destino)->append(datos, tam * n);
+  auto* respuesta = static_cast<std::string*>(destino);
+  if (respuesta->size() + tam * n > kMaximoRespuesta) return 0;  // aborts the transfer
+  try {
+    respuesta->append(datos, tam * n);
+  } catch (const std::bad_alloc&) {
+    return 0;  // never let an exception cross libcurl's C frames
+  }
   return tam * n;
 }
 
@@ -46,6 +57,8 @@ class Peticion {
     curl_easy_setopt(h_.get(), CURLOPT_URL, url.c_str());
     curl_easy_setopt(h_.get(), CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h_.get(), CURLOPT_NOSIGNAL, 1L);
+    // A proxy from the environment is honoured, but never for this machine's own addresses.
+    curl_easy_setopt(h_.get(), CURLOPT_NOPROXY, "localhost,127.0.0.0/8,::1");
     curl_easy_setopt(h_.get(), CURLOPT_CONNECTTIMEOUT_MS, kLimiteMs);
     curl_easy_setopt(h_.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h_.get(), CURLOPT_LOW_SPEED_TIME, kLimiteMs / 1000);

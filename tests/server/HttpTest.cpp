@@ -78,6 +78,19 @@ TEST_F(TransporteTest, PaginaDeError500SeDevuelveComoTexto) {
   EXPECT_FALSE(std::filesystem::exists(l.ArchivoLog()));
 }
 
+// A proxy named by the environment (here one that does not exist) is never used for this
+// machine's own addresses.
+TEST_F(TransporteTest, ProxyDelEntornoNoSeUsaParaLoopback) {
+  const std::string proxy = "http://127.0.0.1:" + std::to_string(PuertoLibre());
+  ::setenv("http_proxy", proxy.c_str(), 1);
+  ::setenv("HTTPS_PROXY", proxy.c_str(), 1);
+  std::string r = HttpGet(l, l.urlBase + "main/ajax.php?call=ss");
+  ::unsetenv("http_proxy");
+  ::unsetenv("HTTPS_PROXY");
+  EXPECT_NE(r, "Error");
+  EXPECT_FALSE(r.empty());
+}
+
 TEST_F(TransporteTest, ServidorInalcanzableDaErrorYUnaLinea) {
   std::string url = "http://127.0.0.1:" + std::to_string(PuertoLibre()) + "/";
   EXPECT_EQ(HttpGet(l, url), "Error");
