@@ -21,66 +21,24 @@
 #include <stdexcept>
 #include <string>
 
+#include "MemoriaPorHilo.h"
 #include "clock-sim/Emulador.h"
 #include "clock-sim/Genera.h"
 #include "clock/Marcaciones.h"
 #include "clock/zk/ZkSdk.h"
+#include "kit/SinVentana.h"
 #include "support/Lector.h"
 
 namespace {
 
-struct Cuenta {
-  std::atomic<int64_t> vivo{0};
-  std::atomic<int64_t> pico{0};
-  void Suma(int64_t n) {
-    const int64_t v = vivo.fetch_add(n, std::memory_order_relaxed) + n;
-    int64_t p = pico.load(std::memory_order_relaxed);
-    while (v > p && !pico.compare_exchange_weak(p, v, std::memory_order_relaxed)) {
-    }
-  }
-  void Resta(int64_t n) { vivo.fetch_sub(n, std::memory_order_relaxed); }
-  void ReiniciaPico() { pico.store(vivo.load()); }
-};
+using medicion::Cuenta;
+using medicion::tCuenta;
 
 Cuenta gLector;  // this thread while the reader works
-Cuenta gOtros;   // the emulator's thread, and this thread while building a clock
-thread_local Cuenta* tCuenta = &gOtros;
+// The emulator's thread, and this thread while building a clock.
+Cuenta& gOtros = medicion::gOtrosHilos;
 
-void* Reserva(size_t n, size_t alineacion = 0) {
-  void* p = alineacion
-                ? std::aligned_alloc(alineacion, (n + alineacion - 1) / alineacion * alineacion)
-                : std::malloc(n ? n : 1);
-  if (!p) throw std::bad_alloc();
-  tCuenta->Suma(static_cast<int64_t>(malloc_usable_size(p)));
-  return p;
-}
-
-void Libera(void* p) noexcept {
-  if (!p) return;
-  tCuenta->Resta(static_cast<int64_t>(malloc_usable_size(p)));
-  std::free(p);
-}
-
-class SinVentana : public lector::Display {
- public:
-  void AddLog(const std::string&) override {}
-  void SetCaption(const std::string& t) override { caption_ = t; }
-  std::string Caption() const override { return caption_; }
-  void ClearRelojes() override {}
-  void AddReloj(const std::string&) override {}
-  int CountRelojes() const override { return 0; }
-  std::string Reloj(int) const override { return ""; }
-  void SetReloj(int, const std::string&) override {}
-  void SetLamp(int32_t) override {}
-  void SetLID(const std::string&) override {}
-  void Repaint() override {}
-  void DoEvents() override {}
-  void MensajeCritico(const std::string&) override {}
-  bool PreguntaSiNo(const std::string&) override { return false; }
-
- private:
-  std::string caption_;
-};
+using lector::test::SinVentana;
 
 class SiempreResponde : public lector::Reachability {
  public:
@@ -231,43 +189,6 @@ BENCHMARK(BM_PrimeraLectura)->CASOS;
 BENCHMARK(BM_SegundaLectura)->CASOS;
 
 }  // namespace
-
-void* operator new(size_t n) {
-  return Reserva(n);
-}
-void* operator new[](size_t n) {
-  return Reserva(n);
-}
-void* operator new(size_t n, std::align_val_t a) {
-  return Reserva(n, static_cast<size_t>(a));
-}
-void* operator new[](size_t n, std::align_val_t a) {
-  return Reserva(n, static_cast<size_t>(a));
-}
-void operator delete(void* p) noexcept {
-  Libera(p);
-}
-void operator delete[](void* p) noexcept {
-  Libera(p);
-}
-void operator delete(void* p, size_t) noexcept {
-  Libera(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-  Libera(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-  Libera(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-  Libera(p);
-}
-void operator delete(void* p, size_t, std::align_val_t) noexcept {
-  Libera(p);
-}
-void operator delete[](void* p, size_t, std::align_val_t) noexcept {
-  Libera(p);
-}
 
 BENCHMARK_MAIN();
 

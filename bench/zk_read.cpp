@@ -21,44 +21,19 @@
 #include <new>
 #include <string>
 
+#include "MemoriaPorHilo.h"
 #include "clock-sim/Emulador.h"
 #include "clock-sim/Genera.h"
 #include "clock/zk/ZkSdk.h"
 
 namespace {
 
-struct Cuenta {
-  std::atomic<int64_t> vivo{0};
-  std::atomic<int64_t> pico{0};
-  void Suma(int64_t n) {
-    const int64_t v = vivo.fetch_add(n, std::memory_order_relaxed) + n;
-    int64_t p = pico.load(std::memory_order_relaxed);
-    while (v > p && !pico.compare_exchange_weak(p, v, std::memory_order_relaxed)) {
-    }
-  }
-  void Resta(int64_t n) { vivo.fetch_sub(n, std::memory_order_relaxed); }
-  void ReiniciaPico() { pico.store(vivo.load()); }
-};
+using medicion::Cuenta;
+using medicion::tCuenta;
 
-Cuenta gCliente;      // this thread while the client works
-Cuenta gReloj;        // every other thread: the emulator's
-Cuenta gPreparacion;  // this thread while building the clock's contents
-thread_local Cuenta* tCuenta = &gReloj;
-
-void* Reserva(size_t n, size_t alineacion = 0) {
-  void* p = alineacion
-                ? std::aligned_alloc(alineacion, (n + alineacion - 1) / alineacion * alineacion)
-                : std::malloc(n ? n : 1);
-  if (!p) throw std::bad_alloc();
-  tCuenta->Suma(static_cast<int64_t>(malloc_usable_size(p)));
-  return p;
-}
-
-void Libera(void* p) noexcept {
-  if (!p) return;
-  tCuenta->Resta(static_cast<int64_t>(malloc_usable_size(p)));
-  std::free(p);
-}
+Cuenta gCliente;                         // this thread while the client works
+Cuenta& gReloj = medicion::gOtrosHilos;  // every other thread: the emulator's
+Cuenta gPreparacion;                     // this thread while building the clock's contents
 
 int64_t VmHWMKiB() {
   std::ifstream f("/proc/self/status");
@@ -144,43 +119,6 @@ BENCHMARK(BM_LeeMarcaciones)
     ->UseRealTime();
 
 }  // namespace
-
-void* operator new(size_t n) {
-  return Reserva(n);
-}
-void* operator new[](size_t n) {
-  return Reserva(n);
-}
-void* operator new(size_t n, std::align_val_t a) {
-  return Reserva(n, static_cast<size_t>(a));
-}
-void* operator new[](size_t n, std::align_val_t a) {
-  return Reserva(n, static_cast<size_t>(a));
-}
-void operator delete(void* p) noexcept {
-  Libera(p);
-}
-void operator delete[](void* p) noexcept {
-  Libera(p);
-}
-void operator delete(void* p, size_t) noexcept {
-  Libera(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-  Libera(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-  Libera(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-  Libera(p);
-}
-void operator delete(void* p, size_t, std::align_val_t) noexcept {
-  Libera(p);
-}
-void operator delete[](void* p, size_t, std::align_val_t) noexcept {
-  Libera(p);
-}
 
 BENCHMARK_MAIN();
 

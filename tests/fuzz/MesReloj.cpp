@@ -11,6 +11,7 @@
 
 #include "clock/ClockSdk.h"
 #include "clock/Marcaciones.h"
+#include "kit/SinVentana.h"
 #include "support/CodePage.h"
 #include "support/Display.h"
 #include "support/Lector.h"
@@ -19,23 +20,7 @@ using namespace lector;
 
 namespace {
 
-class SinVentana : public Display {
- public:
-  void AddLog(const std::string&) override {}
-  void SetCaption(const std::string&) override {}
-  std::string Caption() const override { return ""; }
-  void ClearRelojes() override {}
-  void AddReloj(const std::string&) override {}
-  int CountRelojes() const override { return 0; }
-  std::string Reloj(int) const override { return ""; }
-  void SetReloj(int, const std::string&) override {}
-  void SetLamp(int32_t) override {}
-  void SetLID(const std::string&) override {}
-  void Repaint() override {}
-  void DoEvents() override {}
-  void MensajeCritico(const std::string&) override {}
-  bool PreguntaSiNo(const std::string&) override { return false; }
-};
+using lector::test::SinVentana;
 
 class RelojFijo : public SystemClock {
  public:
