@@ -733,16 +733,16 @@ bool ZkSdk::SSR_SetUserInfo(int32_t, const std::string& enrolamiento, const std:
 // ---------------------------------------------------------------------------------------------
 // Templates and faces
 
-bool ZkSdk::LeePlantilla(const std::string& enrolamiento, int32_t dedo, std::string& plantilla,
-                         int32_t& largo) {
-  plantilla.clear();
+bool ZkSdk::LeePorIndice(uint16_t comando, const std::string& enrolamiento, int32_t indice,
+                         std::string& texto, int32_t& largo) {
+  texto.clear();
   largo = 0;
-  if (!conectado_ || dedo < 0 || dedo > 255 || !AseguraUsuarios()) return false;
+  if (!conectado_ || indice < 0 || indice > 255 || !AseguraUsuarios()) return false;
   const UsuarioZk* u = BuscaUsuario(enrolamiento);
   if (!u) return false;
-  auto datos = LeeUnico(CMD_USERTEMP_RRQ, CodificaUidIndice(u->uid, static_cast<uint8_t>(dedo)));
+  auto datos = LeeUnico(comando, CodificaUidIndice(u->uid, static_cast<uint8_t>(indice)));
   if (!datos || datos->empty()) return false;
-  plantilla = Base64(datos->data(), datos->size());
+  texto = Base64(datos->data(), datos->size());
   largo = static_cast<int32_t>(datos->size());
   return true;
 }
@@ -750,14 +750,14 @@ bool ZkSdk::LeePlantilla(const std::string& enrolamiento, int32_t dedo, std::str
 bool ZkSdk::GetUserTmpExStr(int32_t, const std::string& enrolamiento, int32_t dedo,
                             int32_t& bandera, std::string& plantilla, int32_t& largo) {
   // A single read does not carry the valid/duress flag: a template that is there is valid.
-  const bool hay = LeePlantilla(enrolamiento, dedo, plantilla, largo);
+  const bool hay = LeePorIndice(CMD_USERTEMP_RRQ, enrolamiento, dedo, plantilla, largo);
   bandera = hay ? 1 : 0;
   return hay;
 }
 
 bool ZkSdk::SSR_GetUserTmpStr(int32_t, const std::string& enrolamiento, int32_t dedo,
                               std::string& plantilla, int32_t& largo) {
-  return LeePlantilla(enrolamiento, dedo, plantilla, largo);
+  return LeePorIndice(CMD_USERTEMP_RRQ, enrolamiento, dedo, plantilla, largo);
 }
 
 bool ZkSdk::EscribePlantilla(const std::string& enrolamiento, int32_t dedo, int32_t bandera,
@@ -790,16 +790,7 @@ bool ZkSdk::SSR_SetUserTmpStr(int32_t, const std::string& enrolamiento, int32_t 
 
 bool ZkSdk::GetUserFaceStr(int32_t, const std::string& enrolamiento, int32_t indice,
                            std::string& cara, int32_t& largo) {
-  cara.clear();
-  largo = 0;
-  if (!conectado_ || indice < 0 || indice > 255 || !AseguraUsuarios()) return false;
-  const UsuarioZk* u = BuscaUsuario(enrolamiento);
-  if (!u) return false;
-  auto datos = LeeUnico(CMD_FACE_RRQ, CodificaUidIndice(u->uid, static_cast<uint8_t>(indice)));
-  if (!datos || datos->empty()) return false;
-  cara = Base64(datos->data(), datos->size());
-  largo = static_cast<int32_t>(datos->size());
-  return true;
+  return LeePorIndice(CMD_FACE_RRQ, enrolamiento, indice, cara, largo);
 }
 
 bool ZkSdk::SetUserFaceStr(int32_t, const std::string& enrolamiento, int32_t indice,

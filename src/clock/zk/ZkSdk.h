@@ -136,8 +136,9 @@ class ZkSdk : public ClockSdk {
   bool EscribeUsuario(const UsuarioZk& u);
   void EntregaUsuario(const UsuarioZk& u, std::string& nombre, std::string& clave,
                       int32_t& privilegio, bool& habilitado);
-  bool LeePlantilla(const std::string& enrolamiento, int32_t dedo, std::string& plantilla,
-                    int32_t& largo);
+  // A single template or face of a user (uid from the user table, one index byte), as Base64.
+  bool LeePorIndice(uint16_t comando, const std::string& enrolamiento, int32_t indice,
+                    std::string& texto, int32_t& largo);
   bool EscribePlantilla(const std::string& enrolamiento, int32_t dedo, int32_t bandera,
                         const std::string& plantilla);
   bool BorraCara(uint16_t uid, uint8_t indice);
