@@ -228,6 +228,22 @@ std::optional<uint16_t> ZkSdk::Envia(uint16_t comando, const Bytes& datos) {
   return idRespuesta_;
 }
 
+bool ZkSdk::EsperaMas(Reloj::time_point limite) {
+  if (errno == EINTR) return true;
+  if (errno != EAGAIN && errno != EWOULDBLOCK) {
+    Rompe();
+    return false;
+  }
+  pollfd q{fd_, POLLIN, 0};
+  const int e = ::poll(&q, 1, MsHasta(limite));
+  if (e == 0) return false;
+  if (e < 0 && errno != EINTR) {
+    Rompe();
+    return false;
+  }
+  return true;
+}
+
 std::optional<Paquete> ZkSdk::SiguientePaquete(Reloj::time_point limite) {
   if (udp_) {
     uint8_t buf[65536];
@@ -241,18 +257,7 @@ std::optional<Paquete> ZkSdk::SiguientePaquete(Reloj::time_point limite) {
         }
         return p;
       }
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        Rompe();
-        return std::nullopt;
-      }
-      pollfd q{fd_, POLLIN, 0};
-      const int e = ::poll(&q, 1, MsHasta(limite));
-      if (e == 0) return std::nullopt;
-      if (e < 0 && errno != EINTR) {
-        Rompe();
-        return std::nullopt;
-      }
+      if (!EsperaMas(limite)) return std::nullopt;
     }
   }
   for (;;) {
@@ -296,18 +301,7 @@ std::optional<Paquete> ZkSdk::SiguientePaquete(Reloj::time_point limite) {
       Rompe();
       return std::nullopt;
     }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      Rompe();
-      return std::nullopt;
-    }
-    pollfd q{fd_, POLLIN, 0};
-    const int e = ::poll(&q, 1, MsHasta(limite));
-    if (e == 0) return std::nullopt;
-    if (e < 0 && errno != EINTR) {
-      Rompe();
-      return std::nullopt;
-    }
+    if (!EsperaMas(limite)) return std::nullopt;
   }
 }
 

@@ -116,6 +116,9 @@ class ZkSdk : public ClockSdk {
   // or on a broken connection (closed first).
   std::optional<Paquete> Recibe(uint16_t id, std::chrono::steady_clock::time_point limite);
   std::optional<Paquete> SiguientePaquete(std::chrono::steady_clock::time_point limite);
+  // After a read that brought nothing: waits for more until the limit. False on a time-out, or
+  // on a socket error (the connection is then broken).
+  bool EsperaMas(std::chrono::steady_clock::time_point limite);
   // One request and its (first) answer; no answer in time breaks the connection.
   std::optional<Paquete> Pide(uint16_t comando, const Bytes& datos = {});
   bool PideOk(uint16_t comando, const Bytes& datos = {});
