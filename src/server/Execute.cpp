@@ -1,7 +1,5 @@
 #include "server/Execute.h"
 
-#include <filesystem>
-
 #include "server/Servicio.h"
 #include "server/Sesion.h"
 #include "support/Falla.h"
@@ -30,15 +28,10 @@ void Execute(Lector& l, const std::string& comando) {
     try {
       Accion(l, comando);
       return;
-    } catch (const Falla& f) {
+    } catch (...) {
+      Falla f = FallaActual();
       numero = f.numero;
       descripcion = f.descripcion;
-    } catch (const std::filesystem::filesystem_error& f) {
-      numero = kAccesoArchivo;
-      descripcion = f.what();
-    } catch (const std::exception& f) {
-      numero = kArgumentoInvalido;
-      descripcion = f.what();
     }
     if (numero == kTransitoria && transitorias < kRepeticionesTransitoria) {
       ++transitorias;

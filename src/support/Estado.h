@@ -40,6 +40,8 @@ struct Estado {
   std::vector<std::string> ConnectionRegistry;
   std::string OperacionActual;
   int32_t PingTiempo = 0;  // round-trip time of the last answered echo
+  // A cycle is running; a cycle asked for meanwhile ("Cargar") runs right after it.
+  bool CicloEnCurso = false, CicloPendiente = false;
 };
 
 }  // namespace lector

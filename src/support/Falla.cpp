@@ -1,6 +1,7 @@
 #include "support/Falla.h"
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 
 namespace lector {
@@ -55,6 +56,22 @@ float AReal(const std::string& texto) {
   if (std::fabs(v) > std::numeric_limits<float>::max())
     throw Falla(kDesbordamiento, "Desbordamiento: \"" + texto + "\"");
   return static_cast<float>(v);
+}
+
+Falla FallaActual() {
+  try {
+    throw;
+  } catch (const Falla& f) {
+    return f;
+  } catch (const std::bad_alloc&) {
+    return Falla(kSinMemoria, "Memoria insuficiente");
+  } catch (const std::filesystem::filesystem_error& f) {
+    return Falla(kAccesoArchivo, f.what());
+  } catch (const std::exception& f) {
+    return Falla(kArgumentoInvalido, f.what());
+  } catch (...) {
+    return Falla(kArgumentoInvalido, "Error desconocido");
+  }
 }
 
 }  // namespace lector

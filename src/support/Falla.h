@@ -10,6 +10,7 @@ namespace lector {
 enum NumeroFalla : int {
   kArgumentoInvalido = 5,
   kDesbordamiento = 6,
+  kSinMemoria = 7,
   kFueraDeRango = 9,
   kTipoIncompatible = 13,
   kTransitoria = 16,
@@ -24,6 +25,11 @@ struct Falla : std::runtime_error {
   Falla(int n, std::string texto)
       : std::runtime_error(texto), numero(n), descripcion(std::move(texto)) {}
 };
+
+// The failure that the exception being handled stands for: a Falla as it is, a file-system error
+// as 75, an allocation failure as 7, anything else as 5. Call only inside a catch block; the
+// handlers of the cycle, the dispatcher and the task queue decide by its number.
+Falla FallaActual();
 
 // Text-to-number conversions. Blanks around the number are allowed, a decimal part is rounded
 // half to even; a text that is not a number throws 13, one outside the type's range throws 6.

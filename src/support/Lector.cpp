@@ -17,6 +17,11 @@ clock::ClockSdk& Lector::Sdk() const {
   return *sdk;
 }
 
+Temporizador& Lector::Proceso() const {
+  if (!proceso) throw Falla(kArgumentoInvalido, "No hay temporizador de proceso configurado");
+  return *proceso;
+}
+
 std::filesystem::path CarpetaPrograma() {
   if (const char* env = std::getenv("LECTOR_CARPETA"); env && *env) return env;
   std::error_code ec;

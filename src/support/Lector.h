@@ -8,6 +8,7 @@
 #include "support/Estado.h"
 #include "support/Reachability.h"
 #include "support/SystemClock.h"
+#include "support/Temporizador.h"
 
 namespace lector {
 
@@ -27,6 +28,7 @@ struct Lector {
   SystemClock& reloj;
   Reachability* alcance = nullptr;  // set by the program (ICMP) or a test (a table)
   clock::ClockSdk* sdk = nullptr;   // the single SDK object shared by every clock operation
+  Temporizador* proceso = nullptr;  // TProcess, the timer that starts each cycle
   std::filesystem::path carpeta;    // program folder
   std::string urlBase = kUrlBasePorDefecto;  // ends with "/"
 
@@ -37,6 +39,7 @@ struct Lector {
   // The seams that are optional at construction; throw a failure when missing.
   Reachability& Alcance() const;
   clock::ClockSdk& Sdk() const;
+  Temporizador& Proceso() const;
 };
 
 // The program folder: LECTOR_CARPETA when set, else the folder of the running executable.
