@@ -1,5 +1,5 @@
 // Connection and identity check against the recording fake: which SDK calls are made, what the
-// lamp and the activity list show, and what the registry remembers.
+// lamp shows and what the registry remembers, step by step over one program's life.
 #include "clock/Conexion.h"
 
 #include <gmock/gmock.h>
@@ -13,109 +13,68 @@ namespace lector::test {
 namespace {
 
 using clock::ConectaReloj;
-using clock::DesconectaReloj;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+
+std::string Junta(const std::vector<std::string>& v) {
+  std::string r;
+  for (const auto& s : v) r += (r.empty() ? "" : " ") + s;
+  return r;
+}
 
 class Conexion : public ::testing::Test {
  protected:
   Conexion() {
     p.l.sdk = &sdk;
     p.l.estado.ModoLog = true;
-    p.alcance.tabla["127.0.0.2"] = 0;
-    p.alcance.tabla["127.0.0.3"] = 1;
+    p.alcance.tabla = {{"127.0.0.2", 0}, {"127.0.0.3", 1}};
   }
-  std::vector<int64_t> Lamparas() const {
-    std::vector<int64_t> r;
-    for (const auto& c : p.display.De("SetLamp")) r.push_back(c.valor);
-    return r;
-  }
-  std::string Log() const { return Cp1252AUtf8(LeeArchivo(p.l.ArchivoLog())); }
-
   LectorDePrueba p;
   RecordingSdk sdk;
 };
 
-TEST_F(Conexion, VerifiedClockIsRegisteredAndAskedForOnlyOnce) {
-  sdk.serial = "S1";
-  EXPECT_TRUE(ConectaReloj(p.l, "127.0.0.2", "S1"));
-  EXPECT_THAT(sdk.llamadas, ElementsAre("Connect_Net(\"127.0.0.2\",4370)", "GetSerialNumber(0)"));
-  EXPECT_THAT(Lamparas(), ElementsAre(kLampRojo, kLampVerde));
-  EXPECT_THAT(p.l.estado.ConnectionRegistry, ElementsAre("S1", ""));
-  EXPECT_EQ(Log(),
-            "260303 140500: ConectaReloj 127.0.0.2 - S1\r\n260303 140500: ConectaReloj=True\r\n");
-  EXPECT_THAT(p.display.logs, IsEmpty());
-
-  // The same clock again: nothing logged, lamp untouched, clock not contacted.
-  sdk.Olvida();
-  p.display.llamadas.clear();
-  auto log = Log();
-  EXPECT_TRUE(ConectaReloj(p.l, "127.0.0.2", "S1"));
-  EXPECT_THAT(sdk.llamadas, IsEmpty());
-  EXPECT_THAT(p.display.llamadas, IsEmpty());
-  EXPECT_EQ(Log(), log);
-  EXPECT_THAT(p.alcance.consultas, ElementsAre("127.0.0.2"));
-}
-
-TEST_F(Conexion, AnotherClockReplacesTheRegisteredOne) {
-  sdk.serial = "A";
-  ASSERT_TRUE(ConectaReloj(p.l, "127.0.0.2", "A"));
-  sdk.serial = "B";
-  ASSERT_TRUE(ConectaReloj(p.l, "127.0.0.3", "B"));
-  EXPECT_THAT(p.l.estado.ConnectionRegistry, ElementsAre("B", ""));
-  sdk.serial = "A";
-  sdk.Olvida();
-  EXPECT_TRUE(ConectaReloj(p.l, "127.0.0.2", "A"));
-  EXPECT_THAT(sdk.llamadas, ElementsAre("Connect_Net(\"127.0.0.2\",4370)", "GetSerialNumber(0)"));
-}
-
-TEST_F(Conexion, SerialsAreTrimmedOfSpacesButCompareCaseSensitively) {
-  sdk.serial = "ABC1";
-  EXPECT_TRUE(ConectaReloj(p.l, "127.0.0.2", " ABC1 "));
-  EXPECT_THAT(p.display.logs, IsEmpty());
-
-  p.l.estado.ConnectionRegistry.clear();
-  sdk.Olvida();
-  sdk.serial = "  abc1";
-  EXPECT_FALSE(ConectaReloj(p.l, "127.0.0.2", "ABC1 "));
-  EXPECT_THAT(p.display.logs, ElementsAre("El Serial de este reloj presenta inconsistencias.",
-                                          "Serial esperado:ABC1,Serial fisico:abc1"));
-  EXPECT_EQ(p.display.lamp, kLampVerde);
-  // A device that is not the expected one is let go at once, so the next request checks again.
-  EXPECT_THAT(sdk.llamadas,
-              ElementsAre("Connect_Net(\"127.0.0.2\",4370)", "GetSerialNumber(0)", "Disconnect()"));
+TEST_F(Conexion, VerifiesOnceKeepsOneClockAndNeverAnswersForAnUncheckedOne) {
+  const std::string c2 = "Connect_Net(\"127.0.0.2\",4370) GetSerialNumber(0)";
+  const std::string c3 = "Connect_Net(\"127.0.0.3\",4370) GetSerialNumber(0)";
+  struct {
+    const char *ip, *esperado, *fisico;
+    bool conectable, resultado;
+    std::string llamadas, registro;
+    int lamp;
+  } pasos[] = {
+      {"127.0.0.2", "S1", "S1", true, true, c2, "S1 ", kLampVerde},
+      {"127.0.0.2", "S1", "S1", true, true, "", "S1 ", kLampVerde},  // registered: not contacted
+      {"127.0.0.3", "B", "B", true, true, c3, "B ", kLampVerde},     // replaces S1
+      {"127.0.0.2", "S1", "S1", true, true, c2, "S1 ", kLampVerde},
+      {"127.0.0.9", "X", "X", true, false, "", "S1 ", kLampRojo},  // no echo: registry kept
+      // A refused attempt drops the held connection: S1 must not be answered unchecked.
+      {"127.0.0.3", "B", "B", false, false, "Connect_Net(\"127.0.0.3\",4370)", "", kLampRojo},
+      {"127.0.0.2", "S1", "S1", true, true, c2, "S1 ", kLampVerde},
+      {"127.0.0.2", " ABC1 ", "ABC1", true, true, c2, " ABC1  ", kLampVerde},  // trimmed
+      // Another device is let go at once, so the next request checks again.
+      {"127.0.0.2", "ABC1 ", "  abc1", true, false, c2 + " Disconnect()", "", kLampVerde},
+      {"127.0.0.2", "ABC1 ", "  abc1", true, false, c2 + " Disconnect()", "", kLampVerde},
+  };
+  for (const auto& x : pasos) {
+    SCOPED_TRACE(std::string(x.ip) + " " + x.esperado);
+    sdk.Olvida();
+    sdk.serial = x.fisico;
+    sdk.conectable = x.conectable;
+    EXPECT_EQ(ConectaReloj(p.l, x.ip, x.esperado), x.resultado);
+    EXPECT_EQ(Junta(sdk.llamadas), x.llamadas);
+    EXPECT_EQ(Junta(p.l.estado.ConnectionRegistry), x.registro);
+    EXPECT_EQ(p.display.lamp, x.lamp);
+  }
   EXPECT_FALSE(sdk.conectado);
-  EXPECT_THAT(p.l.estado.ConnectionRegistry, ElementsAre(""));
-  EXPECT_THAT(Log(), ::testing::EndsWith("ConectaReloj=False\r\n"));
-  sdk.Olvida();
-  EXPECT_FALSE(ConectaReloj(p.l, "127.0.0.2", "ABC1 "));
-  EXPECT_EQ(sdk.De("Connect_Net").size(), 1u);
-}
-
-TEST_F(Conexion, UnreachableClockLeavesTheRegistryRefusingOneEmptiesIt) {
-  sdk.serial = "A";
-  ASSERT_TRUE(ConectaReloj(p.l, "127.0.0.2", "A"));
-  sdk.Olvida();
-  p.display.llamadas.clear();
-
-  EXPECT_FALSE(ConectaReloj(p.l, "127.0.0.9", "B"));  // no echo
-  EXPECT_THAT(sdk.llamadas, IsEmpty());
-  EXPECT_THAT(Lamparas(), ElementsAre(kLampRojo));
-  EXPECT_THAT(p.l.estado.ConnectionRegistry, ElementsAre("A", ""));
-
-  // The refused attempt has dropped A's connection: A must not be answered true unchecked.
-  sdk.conectable = false;
-  EXPECT_FALSE(ConectaReloj(p.l, "127.0.0.3", "B"));
-  EXPECT_THAT(sdk.llamadas, ElementsAre("Connect_Net(\"127.0.0.3\",4370)"));
-  EXPECT_EQ(p.display.lamp, kLampRojo);
-  EXPECT_THAT(p.l.estado.ConnectionRegistry, IsEmpty());
-  EXPECT_THAT(p.display.logs, IsEmpty());
-  EXPECT_THAT(Log(), ::testing::EndsWith("ConectaReloj 127.0.0.3 - B\r\n"
-                                         "260303 140500: ConectaReloj=False\r\n"));
-  sdk.conectable = true;
-  sdk.Olvida();
-  EXPECT_TRUE(ConectaReloj(p.l, "127.0.0.2", "A"));
-  EXPECT_THAT(sdk.llamadas, ElementsAre("Connect_Net(\"127.0.0.2\",4370)", "GetSerialNumber(0)"));
+  EXPECT_THAT(p.display.logs, ElementsAre("El Serial de este reloj presenta inconsistencias.",
+                                          "Serial esperado:ABC1,Serial fisico:abc1",
+                                          "El Serial de este reloj presenta inconsistencias.",
+                                          "Serial esperado:ABC1,Serial fisico:abc1"));
+  // Nine attempts logged with their outcome; the registered shortcut logs nothing.
+  EXPECT_THAT(Cp1252AUtf8(LeeArchivo(p.l.ArchivoLog())),
+              ::testing::StartsWith("260303 140500: ConectaReloj 127.0.0.2 - S1\r\n"
+                                    "260303 140500: ConectaReloj=True\r\n"
+                                    "260303 140500: ConectaReloj 127.0.0.3 - B\r\n"));
+  EXPECT_EQ(p.alcance.consultas.size(), 9u);
 }
 
 TEST_F(Conexion, FailuresAreReportedAndNeverLeaveAnUncheckedClockRegistered) {
@@ -123,33 +82,27 @@ TEST_F(Conexion, FailuresAreReportedAndNeverLeaveAnUncheckedClockRegistered) {
   EXPECT_FALSE(ConectaReloj(p.l, "127.0.0.2", "S1"));
   EXPECT_THAT(p.display.logs,
               ElementsAre("Sin respuesta del reloj (1002)", "Error conectando a 127.0.0.2"));
-  EXPECT_THAT(Log(),
+  EXPECT_THAT(Cp1252AUtf8(LeeArchivo(p.l.ArchivoLog())),
               ::testing::EndsWith("Error en ConectaReloj Sin respuesta del reloj (1002)\r\n"));
   EXPECT_THAT(p.l.estado.ConnectionRegistry, ElementsAre(""));
   EXPECT_EQ(sdk.llamadas.back(), "Disconnect()");
 
-  // No SDK object at all.
-  p.l.sdk = nullptr;
-  p.display.logs.clear();
+  p.l.sdk = nullptr;  // no SDK object at all
   EXPECT_FALSE(ConectaReloj(p.l, "127.0.0.2", "S1"));
-  ASSERT_EQ(p.display.logs.size(), 2u);
-  EXPECT_EQ(p.display.logs[1], "Error conectando a 127.0.0.2");
+  EXPECT_EQ(p.display.logs.back(), "Error conectando a 127.0.0.2");
 }
 
 TEST_F(Conexion, DisconnectOnlyTheRegisteredClock) {
-  DesconectaReloj(p.l, "S1");  // nothing registered yet
-  EXPECT_THAT(sdk.llamadas, IsEmpty());
+  clock::DesconectaReloj(p.l, "S1");  // nothing registered yet
   sdk.serial = "S1";
   ASSERT_TRUE(ConectaReloj(p.l, "127.0.0.2", "S1"));
   sdk.Olvida();
-  DesconectaReloj(p.l, "S2");
-  EXPECT_THAT(sdk.llamadas, IsEmpty());
-  DesconectaReloj(p.l, "S1");
+  clock::DesconectaReloj(p.l, "S2");
+  EXPECT_THAT(sdk.llamadas, ::testing::IsEmpty());
+  clock::DesconectaReloj(p.l, "S1");
   EXPECT_THAT(sdk.llamadas, ElementsAre("Disconnect()"));
-  EXPECT_THAT(p.l.estado.ConnectionRegistry, ElementsAre(""));
-  sdk.Olvida();
   EXPECT_TRUE(ConectaReloj(p.l, "127.0.0.2", "S1"));
-  EXPECT_EQ(sdk.llamadas.size(), 2u);
+  EXPECT_EQ(sdk.llamadas.size(), 3u);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// What the clock operations tell the service, checked in service-sim: the reading's ping and
-// two replies, the users and templates uploaded, and the template download written into the
-// clock.
+// What the clock operations tell the service, checked in service-sim, with the SDK calls they
+// make: the reading's ping and two replies, the users and templates uploaded, and the template
+// download written into the clock.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -15,7 +15,6 @@ namespace {
 
 using namespace clock;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 class RespuestasServicio : public ConServicio {
  protected:
@@ -25,6 +24,7 @@ class RespuestasServicio : public ConServicio {
     alcance.tabla["127.0.0.2"] = 0;
     sdk.serial = "S1";
     std::filesystem::create_directory(l.Marcaciones());
+    Ingresa();
   }
   std::vector<std::string> Respuestas() const {
     std::vector<std::string> r;
@@ -38,6 +38,19 @@ class RespuestasServicio : public ConServicio {
       r.push_back(x.empleadoId + "|" + x.dedo + "|" + x.plantilla);
     return r;
   }
+  // The calls made since the last look, each after a blank.
+  std::string Llamadas() {
+    std::string r;
+    for (const auto& s : sdk.llamadas) r += " " + s;
+    sdk.Olvida();
+    return r;
+  }
+  std::string Dedos(const std::string& miembro, const std::string& e, int desde, int hasta) {
+    std::string r;
+    for (int d = desde; d <= hasta; ++d)
+      r += " " + miembro + "(1,\"" + e + "\"," + std::to_string(d) + ")";
+    return r;
+  }
 
   RecordingSdk sdk;
   TablaAlcance alcance;
@@ -45,39 +58,38 @@ class RespuestasServicio : public ConServicio {
 };
 
 TEST_F(RespuestasServicio, ReadingSendsThePingAndTwoReplies) {
-  Ingresa();
-  for (int i = 0; i < 250; ++i) {
-    RecordingSdk::Registro r;
-    r.enrolamiento = std::to_string(i);
-    sdk.registros.push_back(r);
-  }
+  sdk.registros.resize(250);
   EXPECT_EQ(LeeReloj(l, 1, 2, "7", "127.0.0.2", conectado, "S1"), "250,250");
   ASSERT_EQ(sim.Pings().size(), 1u);
   EXPECT_EQ(sim.Pings()[0].serial, "S1");
   EXPECT_THAT(Respuestas(), ElementsAre("7|CO|1|0", "7|LM|250|0"));
-
   sdk.resultados["ReadGeneralLogData"] = false;
   EXPECT_EQ(LeeReloj(l, 1, 2, "7", "127.0.0.2", conectado, "S1"), "0,0");
   EXPECT_THAT(Respuestas(), ElementsAre("7|CO|1|0", "7|LM|250|0", "7|CO|1|0", "7|LM|0|0"));
-
-  // Not connected: nothing is sent.
-  alcance.tabla.clear();
+  alcance.tabla.clear();  // not connected: nothing is sent
   l.estado.ConnectionRegistry.clear();
   EXPECT_EQ(LeeReloj(l, 1, 2, "7", "127.0.0.2", conectado, "S1"), "0");
   EXPECT_EQ(sim.Respuestas().size(), 4u);
   EXPECT_EQ(sim.Pings().size(), 2u);
 }
 
-TEST_F(RespuestasServicio, UploadSendsEachUserAndItsCardFaceAndTemplates) {
-  Ingresa();
-  sdk.firmware = "Ver 6.60 Oct 29 2012";
+TEST_F(RespuestasServicio, UploadWithFirmware660SendsUserCardFaceAndAllExtendedTemplates) {
   sdk.usuarios = {{"15", "ANA \"LA\" & CIA", "", 2, true, "4000000000"}};
   sdk.caras["15"] = "F+/=" + std::string(20, 'F');
   sdk.plantillasEx[{"15", 3}] = "T3" + std::string(20, '3');
   sdk.plantillasEx[{"15", 7}] = "T7" + std::string(20, '7');
   sdk.plantillasSsr[{"15", 15}] = "no se pide: ya hay plantillas";
+  l.display.AddReloj("15 - Entrada");
+  ASSERT_TRUE(ConectaReloj(l, "127.0.0.2", "S1"));
+  sdk.Olvida();
   // 99 is unknown: no reply, nothing found, and as the last user it gives the result.
   EXPECT_FALSE(SubeUsuarios(l, "127.0.0.2", "15;99", "S1", "7"));
+  auto lee = [&](const std::string& e) {
+    return " SSR_GetUserInfo(1,\"" + e + "\") GetStrCardNumber() GetFirmwareVersion(1)" +
+           Dedos("GetUserFaceStr", e, 50, 50) + Dedos("GetUserTmpExStr", e, 0, 9);
+  };
+  EXPECT_EQ(Llamadas(), lee("15") + lee("99") + Dedos("SSR_GetUserTmpStr", "99", 15, 15) +
+                            Dedos("SSR_GetUserTmpStr", "99", 0, 9));
   EXPECT_THAT(
       Respuestas(),
       ElementsAre(
@@ -85,55 +97,62 @@ TEST_F(RespuestasServicio, UploadSendsEachUserAndItsCardFaceAndTemplates) {
   EXPECT_THAT(Plantillas(),
               ElementsAre("15|20|4000000000", "15|50|F+/=" + std::string(20, 'F'),
                           "15|3|T3" + std::string(20, '3'), "15|7|T7" + std::string(20, '7')));
+  EXPECT_EQ(display.caption, "Leyendo del Reloj 127.0.0.2 a ");
+  EXPECT_THAT(display.relojes, ElementsAre("15 - Entrada"));
+}
+
+TEST_F(RespuestasServicio, UploadWithOtherFirmwareUsesOnlyThePlainTemplateReads) {
+  sdk.firmware = "Ver 6.4.1";
+  sdk.usuarios = {{"15", "ANA", "", 0, true, "12"}, {"16", "LUIS", "", 0, true, "12A"}};
+  sdk.plantillasSsr[{"15", 15}] = std::string(21, 'T');
+  for (auto fila : {"15 - Entrada", "16 - Entrada", "160 - Salida"}) l.display.AddReloj(fila);
+  ASSERT_TRUE(ConectaReloj(l, "127.0.0.2", "S1"));
+  sdk.Olvida();
+  try {  // a card that is not a number fails the upload
+    SubeUsuarios(l, "127.0.0.2", "15;16", "S1", "7");
+    ADD_FAILURE() << "accepted";
+  } catch (const Falla& f) {
+    EXPECT_EQ(f.numero, kTipoIncompatible);
+  }
+  sdk.usuarios[1].tarjeta = "";
+  sdk.Olvida();
+  EXPECT_FALSE(SubeUsuarios(l, "127.0.0.2", "15;16", "S1", "7"));  // the last user has none
+  EXPECT_THAT(Plantillas(), ElementsAre("15|20|12", "15|15|" + std::string(21, 'T')));
+  EXPECT_THAT(Llamadas(), ::testing::EndsWith(" GetFirmwareVersion(1)" +
+                                              Dedos("SSR_GetUserTmpStr", "16", 15, 15) +
+                                              Dedos("SSR_GetUserTmpStr", "16", 0, 9)));
+  EXPECT_THAT(display.relojes,
+              ElementsAre("15 - Entrada", "16 - Entrada -Sin Huella", "160 - Salida"));
+  alcance.tabla.clear();
+  l.estado.ConnectionRegistry.clear();
+  EXPECT_FALSE(SubeUsuarios(l, "127.0.0.2", "15", "S1", "7"));
+  EXPECT_EQ(Llamadas(), "");
 }
 
 TEST_F(RespuestasServicio, WriteUsersTakesCardFaceAndTemplatesFromTheService) {
-  Ingresa();
-  const std::string cara = "FA/CE" + std::string(30, 'f');
-  const std::string t3 = "TM/P3" + std::string(30, 't');
-  sim.AgregaPlantilla({"ana", "7", "50", cara});
-  sim.AgregaPlantilla({"ana", "7", "20", "123456"});
-  sim.AgregaPlantilla({"ana", "7", "3", t3});
+  const std::string cara = "FA/CE" + std::string(30, 'f'), t3 = "TM/P3" + std::string(30, 't');
+  // A sign in the enrolment travels encoded, so the service looks up the same text that the
+  // template upload stored ("+" would otherwise arrive as a blank).
+  sim.AgregaPlantilla({"ana", "+7", "50", cara});
+  sim.AgregaPlantilla({"ana", "+7", "20", "123456"});
+  sim.AgregaPlantilla({"ana", "+7", "3", t3});
   sdk.resultados["SetUserTmpExStr"] = false;  // falls back to the plain write
   ASSERT_TRUE(ConectaReloj(l, "127.0.0.2", "S1"));
   sdk.Olvida();
-  EXPECT_EQ(EnviaUsuarios(l, "127.0.0.2", "7;8", "ANA;LUIS", "S1"), 1);
+  EXPECT_EQ(EnviaUsuarios(l, "127.0.0.2", "+7;8", "ANA;LUIS", "S1"), 1);
   EXPECT_THAT(
       sdk.llamadas,
       ElementsAre("SetStrCardNumber(\"0\")", "SSR_SetUserInfo(1,\"7\",\"ANA\",\"\",0,True)",
-                  "SetStrCardNumber(\"0\")", "SetUserFaceStr(1,\"7\",50,\"" + cara + "\",35)",
+                  "SetStrCardNumber(\"0\")", "SetUserFaceStr(1,\"+7\",50,\"" + cara + "\",35)",
                   "SetStrCardNumber(\"123456\")", "SSR_SetUserInfo(1,\"7\",\"ANA\",\"\",0,True)",
-                  "SetUserTmpExStr(1,\"7\",3,3,\"" + t3 + "\")",
-                  "SSR_SetUserTmpStr(1,\"7\",3,\"" + t3 + "\")",
+                  "SetUserTmpExStr(1,\"+7\",3,3,\"" + t3 + "\")",
+                  "SSR_SetUserTmpStr(1,\"+7\",3,\"" + t3 + "\")",
                   // 8 has nothing stored: "null"
                   "SetStrCardNumber(\"0\")", "SSR_SetUserInfo(1,\"8\",\"LUIS\",\"\",0,True)",
                   "SetStrCardNumber(\"0\")", "RefreshData(1)"));
   auto pedidas = sim.PeticionesA("huellas2.down");
   ASSERT_EQ(pedidas.size(), 2u);
-  EXPECT_EQ(pedidas[0].cuerpo, "empleadoid=7");
-}
-
-TEST_F(RespuestasServicio, WriteUsersAsksForTheEnrolmentAsWritten) {
-  // A sign in the enrolment travels encoded, so the service looks up the same text that the
-  // template upload stored ("+" would otherwise arrive as a blank).
-  Ingresa();
-  const std::string cara = "FA/CE" + std::string(30, 'f');
-  sim.AgregaPlantilla({"ana", "+7", "50", cara});
-  ASSERT_TRUE(ConectaReloj(l, "127.0.0.2", "S1"));
-  sdk.Olvida();
-  EXPECT_EQ(EnviaUsuarios(l, "127.0.0.2", "+7", "ANA", "S1"), 1);
-  EXPECT_EQ(sim.PeticionesA("huellas2.down").back().cuerpo, "empleadoid=%2B7");
-  // The stored face came back and was written.
-  EXPECT_THAT(sdk.llamadas, ::testing::Contains(::testing::HasSubstr("50,\"" + cara + "\"")));
-}
-
-TEST_F(RespuestasServicio, WriteUsersWithoutASessionWritesOnlyTheUsers) {
-  // No session: the download answers nothing and the users are written bare.
-  ASSERT_TRUE(ConectaReloj(l, "127.0.0.2", "S1"));
-  sdk.Olvida();
-  EXPECT_EQ(EnviaUsuarios(l, "127.0.0.2", "7", "ANA", "S1"), 1);
-  EXPECT_EQ(sdk.llamadas.size(), 4u);
-  EXPECT_THAT(sim.Peticiones(), IsEmpty());
+  EXPECT_EQ(pedidas[0].cuerpo, "empleadoid=%2B7");
 }
 
 }  // namespace

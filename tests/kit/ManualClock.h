@@ -1,5 +1,6 @@
 #pragma once
 // A settable clock whose sleeps advance it at once, so fixed waits cost tests nothing.
+#include <chrono>
 #include <vector>
 
 #include "support/SystemClock.h"
@@ -10,8 +11,26 @@ class ManualClock : public SystemClock {
  public:
   explicit ManualClock(FechaHora inicio = {2026, 3, 3, 14, 5, 0, 0}) : ahora(inicio) {}
   FechaHora Ahora() override { return ahora; }
-  void Dormir(int ms) override;
-  void Avanza(int ms);
+  void Dormir(int ms) override {
+    dormidas.push_back(ms);
+    Avanza(ms);
+  }
+  void Avanza(int ms) {
+    using namespace std::chrono;
+    const sys_days dia{year{ahora.anio} / ahora.mes / ahora.dia};
+    const auto t = dia + hours{ahora.hora} + minutes{ahora.minuto} + seconds{ahora.segundo} +
+                   milliseconds{ahora.milisegundo} + milliseconds{ms};
+    const auto nuevoDia = floor<days>(t);
+    const year_month_day f{nuevoDia};
+    const hh_mm_ss h{t - nuevoDia};
+    ahora = {int(f.year()),
+             int(unsigned(f.month())),
+             int(unsigned(f.day())),
+             int(h.hours().count()),
+             int(h.minutes().count()),
+             int(h.seconds().count()),
+             int(h.subseconds().count())};
+  }
 
   FechaHora ahora;
   std::vector<int> dormidas;  // every fixed wait asked for, in ms

@@ -18,23 +18,41 @@ class RecordingDisplay : public Display {
     int64_t valor = 0;
   };
 
-  void AddLog(const std::string& texto) override;
-  void SetCaption(const std::string& texto) override;
+  void AddLog(const std::string& t) override { logs.push_back(Anota("AddLog", t)); }
+  void SetCaption(const std::string& t) override { caption = Anota("SetCaption", t); }
   std::string Caption() const override { return caption; }
-  void ClearRelojes() override;
-  void AddReloj(const std::string& fila) override;
+  void ClearRelojes() override {
+    Anota("ClearRelojes");
+    relojes.clear();
+  }
+  void AddReloj(const std::string& fila) override { relojes.push_back(Anota("AddReloj", fila)); }
   int CountRelojes() const override { return static_cast<int>(relojes.size()); }
-  std::string Reloj(int indice) const override;
-  void SetReloj(int indice, const std::string& fila) override;
-  void SetLamp(int32_t color) override;
-  void SetLID(const std::string& texto) override;
-  void Repaint() override;
-  void DoEvents() override;
-  void MensajeCritico(const std::string& texto) override;
-  bool PreguntaSiNo(const std::string& texto) override;
+  std::string Reloj(int i) const override { return i >= 0 && i < CountRelojes() ? relojes[i] : ""; }
+  void SetReloj(int i, const std::string& fila) override {
+    Anota("SetReloj", fila, i);
+    if (i >= 0 && i < CountRelojes()) relojes[i] = fila;
+  }
+  void SetLamp(int32_t color) override { Anota("SetLamp", "", lamp = color); }
+  void SetLID(const std::string& t) override { lid = Anota("SetLID", t); }
+  void Repaint() override { Anota("Repaint"); }
+  void DoEvents() override { Anota("DoEvents"); }
+  void MensajeCritico(const std::string& t) override {
+    mensajes.push_back(Anota("MensajeCritico", t));
+  }
+  bool PreguntaSiNo(const std::string& t) override {
+    bool si = !respuestas.empty() && respuestas.front();
+    if (!respuestas.empty()) respuestas.pop_front();
+    Anota("PreguntaSiNo", t, si);
+    return si;
+  }
 
   // Calls whose op is the given one, in order.
-  std::vector<Llamada> De(const std::string& op) const;
+  std::vector<Llamada> De(const std::string& op) const {
+    std::vector<Llamada> r;
+    for (const auto& l : llamadas)
+      if (l.op == op) r.push_back(l);
+    return r;
+  }
 
   std::vector<Llamada> llamadas;
   std::vector<std::string> logs;      // AddLog texts, oldest first
@@ -44,6 +62,12 @@ class RecordingDisplay : public Display {
   std::string lid;
   int32_t lamp = kLampGris;
   std::deque<bool> respuestas;  // answers to PreguntaSiNo; "No" when empty
+
+ private:
+  const std::string& Anota(const char* op, const std::string& texto = "", int64_t valor = 0) {
+    llamadas.push_back({op, texto, valor});
+    return texto;
+  }
 };
 
 }  // namespace lector::test

@@ -6,8 +6,6 @@
 // forced boolean results per member, and failures thrown per member.
 #include <cstdint>
 #include <map>
-#include <optional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +29,7 @@ class RecordingSdk : public clock::ClockSdk {
     bool habilitado = true;
     std::string tarjeta;  // what GetStrCardNumber answers after this user was returned
   };
+  using Textos = std::map<std::pair<std::string, int32_t>, std::string>;
 
   // --- Script ---
   bool conectable = true;  // Connect_Net's answer
@@ -39,7 +38,7 @@ class RecordingSdk : public clock::ClockSdk {
   std::vector<Registro> registros;
   std::vector<Usuario> usuarios;
   // (enrolment, finger) -> template; Ex for GetUserTmpExStr, Ssr for SSR_GetUserTmpStr.
-  std::map<std::pair<std::string, int32_t>, std::string> plantillasEx, plantillasSsr;
+  Textos plantillasEx, plantillasSsr;
   std::map<std::string, std::string> caras;  // enrolment -> face (index 50)
   // Member name -> the boolean it answers, whatever the script above holds.
   std::map<std::string, bool> resultados;
@@ -47,6 +46,7 @@ class RecordingSdk : public clock::ClockSdk {
   std::map<std::string, Falla> fallas;
   // SSR_GetGeneralLogData calls are many; they are counted but recorded only when true.
   bool registraLecturas = true;
+  long lecturaQueFalla = 0;  // that SSR_GetGeneralLogData call throws failure 1003 (0: none)
 
   // --- What happened ---
   std::vector<std::string> llamadas;
@@ -54,64 +54,162 @@ class RecordingSdk : public clock::ClockSdk {
   long lecturasRegistro = 0;  // SSR_GetGeneralLogData calls
 
   // The recorded calls whose text begins with the given member name followed by "(".
-  std::vector<std::string> De(const std::string& miembro) const;
+  std::vector<std::string> De(const std::string& miembro) const {
+    std::vector<std::string> r;
+    for (const auto& l : llamadas)
+      if (l.rfind(miembro + "(", 0) == 0) r.push_back(l);
+    return r;
+  }
   // Forgets the recorded calls.
   void Olvida() { llamadas.clear(); }
 
-  bool SetCommPassword(int32_t clave) override;
-  bool Connect_Net(const std::string& ip, int32_t puerto) override;
-  void Disconnect() override;
-  bool GetSerialNumber(int32_t maquina, std::string& serial) override;
-  bool GetFirmwareVersion(int32_t maquina, std::string& version) override;
-  bool ReadGeneralLogData(int32_t maquina) override;
-  bool SSR_GetGeneralLogData(int32_t maquina, std::string& enrolamiento, int32_t& modoVerificacion,
-                             int32_t& modoEntradaSalida, int32_t& anio, int32_t& mes, int32_t& dia,
-                             int32_t& hora, int32_t& minuto, int32_t& segundo,
-                             int32_t& codigoTrabajo) override;
-  bool ReadAllUserID(int32_t maquina) override;
-  bool SSR_GetAllUserInfo(int32_t maquina, std::string& enrolamiento, std::string& nombre,
-                          std::string& clave, int32_t& privilegio, bool& habilitado) override;
-  bool SSR_GetUserInfo(int32_t maquina, const std::string& enrolamiento, std::string& nombre,
-                       std::string& clave, int32_t& privilegio, bool& habilitado) override;
-  bool GetStrCardNumber(std::string& tarjeta) override;
-  bool SetStrCardNumber(const std::string& tarjeta) override;
-  bool SSR_SetUserInfo(int32_t maquina, const std::string& enrolamiento, const std::string& nombre,
-                       const std::string& clave, int32_t privilegio, bool habilitado) override;
-  bool GetUserFaceStr(int32_t maquina, const std::string& enrolamiento, int32_t indice,
-                      std::string& cara, int32_t& largo) override;
-  bool SetUserFaceStr(int32_t maquina, const std::string& enrolamiento, int32_t indice,
-                      const std::string& cara, int32_t largo) override;
-  bool GetUserTmpExStr(int32_t maquina, const std::string& enrolamiento, int32_t dedo,
-                       int32_t& bandera, std::string& plantilla, int32_t& largo) override;
-  bool SSR_GetUserTmpStr(int32_t maquina, const std::string& enrolamiento, int32_t dedo,
-                         std::string& plantilla, int32_t& largo) override;
-  bool SetUserTmpExStr(int32_t maquina, const std::string& enrolamiento, int32_t dedo,
-                       int32_t bandera, const std::string& plantilla) override;
-  bool SSR_SetUserTmpStr(int32_t maquina, const std::string& enrolamiento, int32_t dedo,
-                         const std::string& plantilla) override;
-  bool DeleteEnrollData(int32_t maquina, int32_t enrolamiento, int32_t maquinaE,
-                        int32_t respaldo) override;
-  bool SSR_DeleteEnrollData(int32_t maquina, const std::string& enrolamiento,
-                            int32_t respaldo) override;
-  bool SSR_DeleteEnrollDataExt(int32_t maquina, const std::string& enrolamiento,
-                               int32_t respaldo) override;
-  bool RefreshData(int32_t maquina) override;
-  bool ClearGLog(int32_t maquina) override;
-  bool RestartDevice(int32_t maquina) override;
-  bool Beep(int32_t milisegundos) override;
-  bool SetDeviceTime2(int32_t maquina, int32_t anio, int32_t mes, int32_t dia, int32_t hora,
-                      int32_t minuto, int32_t segundo) override;
-  bool ClearAdministrators(int32_t maquina) override;
+  bool SetCommPassword(int32_t c) override { return Llamada(__func__, true, c); }
+  bool Connect_Net(const std::string& ip, int32_t puerto) override {
+    conectado = Llamada(__func__, conectable, ip, puerto);
+    registrosCargados_ = usuariosCargados_ = false;
+    return conectado;
+  }
+  void Disconnect() override {
+    Llamada(__func__, true);
+    conectado = false;
+  }
+  bool GetSerialNumber(int32_t m, std::string& s) override {
+    return Da(Llamada(__func__, conectado, m), serial, s);
+  }
+  bool GetFirmwareVersion(int32_t m, std::string& v) override {
+    return Da(Llamada(__func__, conectado, m), firmware, v);
+  }
+  bool ReadGeneralLogData(int32_t m) override {
+    siguienteRegistro_ = 0;
+    return registrosCargados_ = Llamada(__func__, conectado, m);
+  }
+  bool SSR_GetGeneralLogData(int32_t m, std::string& e, int32_t& v, int32_t& io, int32_t& a,
+                             int32_t& me, int32_t& d, int32_t& h, int32_t& mi, int32_t& s,
+                             int32_t& w) override {
+    if (++lecturasRegistro == lecturaQueFalla) throw Falla(1003, "Conexion perdida");
+    bool hay = registrosCargados_ && siguienteRegistro_ < registros.size();
+    if (registraLecturas || !hay)
+      hay = Llamada(__func__, hay, m);
+    else if (auto f = fallas.find(__func__); f != fallas.end())
+      throw f->second;
+    if (!hay || siguienteRegistro_ >= registros.size()) return false;
+    const Registro& r = registros[siguienteRegistro_++];
+    e = r.enrolamiento;
+    v = r.modoVerificacion, io = r.modoEntradaSalida, w = r.codigoTrabajo;
+    a = r.anio, me = r.mes, d = r.dia, h = r.hora, mi = r.minuto, s = r.segundo;
+    return true;
+  }
+  bool ReadAllUserID(int32_t m) override {
+    siguienteUsuario_ = 0;
+    return usuariosCargados_ = Llamada(__func__, conectado, m);
+  }
+  bool SSR_GetAllUserInfo(int32_t m, std::string& e, std::string& nombre, std::string& clave,
+                          int32_t& privilegio, bool& habilitado) override {
+    bool hay = usuariosCargados_ && siguienteUsuario_ < usuarios.size();
+    if (!Llamada(__func__, hay, m) || !hay) return false;
+    e = usuarios[siguienteUsuario_].enrolamiento;
+    return DaUsuario(&usuarios[siguienteUsuario_++], nombre, clave, privilegio, habilitado);
+  }
+  bool SSR_GetUserInfo(int32_t m, const std::string& e, std::string& nombre, std::string& clave,
+                       int32_t& privilegio, bool& habilitado) override {
+    const Usuario* u = nullptr;
+    for (const auto& x : usuarios)
+      if (!u && x.enrolamiento == e) u = &x;
+    DaUsuario(nullptr, nombre, clave, privilegio, habilitado);
+    bool ok = Llamada(__func__, conectado && u, m, e);
+    return DaUsuario(ok ? u : nullptr, nombre, clave, privilegio, habilitado);
+  }
+  bool GetStrCardNumber(std::string& t) override {
+    return Da(Llamada(__func__, conectado), tarjetaActual_, t);
+  }
+  bool SetStrCardNumber(const std::string& t) override { return Llamada(__func__, conectado, t); }
+  bool SSR_SetUserInfo(int32_t m, const std::string& e, const std::string& nombre,
+                       const std::string& clave, int32_t privilegio, bool habilitado) override {
+    return Llamada(__func__, conectado, m, e, nombre, clave, privilegio, habilitado);
+  }
+  bool GetUserFaceStr(int32_t m, const std::string& e, int32_t i, std::string& cara,
+                      int32_t& largo) override {
+    return Guardado(__func__, caras, e, cara, largo, m, e, i);
+  }
+  bool SetUserFaceStr(int32_t m, const std::string& e, int32_t i, const std::string& cara,
+                      int32_t largo) override {
+    return Llamada(__func__, conectado, m, e, i, cara, largo);
+  }
+  bool GetUserTmpExStr(int32_t m, const std::string& e, int32_t d, int32_t& bandera, std::string& t,
+                       int32_t& largo) override {
+    bandera = Guardado(__func__, plantillasEx, {e, d}, t, largo, m, e, d);
+    return bandera;
+  }
+  bool SSR_GetUserTmpStr(int32_t m, const std::string& e, int32_t d, std::string& t,
+                         int32_t& largo) override {
+    return Guardado(__func__, plantillasSsr, {e, d}, t, largo, m, e, d);
+  }
+  bool SetUserTmpExStr(int32_t m, const std::string& e, int32_t d, int32_t bandera,
+                       const std::string& t) override {
+    return Llamada(__func__, conectado, m, e, d, bandera, t);
+  }
+  bool SSR_SetUserTmpStr(int32_t m, const std::string& e, int32_t d,
+                         const std::string& t) override {
+    return Llamada(__func__, conectado, m, e, d, t);
+  }
+  bool DeleteEnrollData(int32_t m, int32_t e, int32_t me, int32_t respaldo) override {
+    return Llamada(__func__, conectado, m, e, me, respaldo);
+  }
+  bool SSR_DeleteEnrollData(int32_t m, const std::string& e, int32_t respaldo) override {
+    return Llamada(__func__, conectado, m, e, respaldo);
+  }
+  bool SSR_DeleteEnrollDataExt(int32_t m, const std::string& e, int32_t respaldo) override {
+    return Llamada(__func__, conectado, m, e, respaldo);
+  }
+  bool RefreshData(int32_t m) override { return Llamada(__func__, conectado, m); }
+  bool ClearGLog(int32_t m) override { return Llamada(__func__, conectado, m); }
+  bool RestartDevice(int32_t m) override { return Llamada(__func__, conectado, m); }
+  bool Beep(int32_t ms) override { return Llamada(__func__, conectado, ms); }
+  bool SetDeviceTime2(int32_t m, int32_t a, int32_t me, int32_t d, int32_t h, int32_t mi,
+                      int32_t s) override {
+    return Llamada(__func__, conectado, m, a, me, d, h, mi, s);
+  }
+  bool ClearAdministrators(int32_t m) override { return Llamada(__func__, conectado, m); }
 
  private:
-  // Records the call, throws the scripted failure, and answers the forced result or `normal`.
-  bool Llamada(const std::string& miembro, const std::string& argumentos, bool normal);
-  const Usuario* Busca(const std::string& enrolamiento) const;
+  static std::string A(int32_t n) { return std::to_string(n); }
+  static std::string A(bool b) { return b ? "True" : "False"; }
+  static std::string A(const std::string& s) { return "\"" + s + "\""; }
 
-  bool registrosCargados_ = false;
-  size_t siguienteRegistro_ = 0;
-  bool usuariosCargados_ = false;
-  size_t siguienteUsuario_ = 0;
+  // Records the call, throws the scripted failure, and answers the forced result or `normal`.
+  template <typename... T>
+  bool Llamada(const std::string& miembro, bool normal, const T&... argumentos) {
+    std::string texto;
+    ((texto += (texto.empty() ? "" : ",") + A(argumentos)), ...);
+    llamadas.push_back(miembro + "(" + texto + ")");
+    if (auto f = fallas.find(miembro); f != fallas.end()) throw f->second;
+    if (auto r = resultados.find(miembro); r != resultados.end()) return r->second;
+    return normal;
+  }
+  static bool Da(bool ok, const std::string& valor, std::string& salida) {
+    salida = ok ? valor : "";
+    return ok;
+  }
+  // A stored text (template, face): true only when connected and the key is in the script.
+  template <typename M, typename... T>
+  bool Guardado(const char* miembro, const M& mapa, const typename M::key_type& clave,
+                std::string& t, int32_t& largo, const T&... argumentos) {
+    auto it = mapa.find(clave);
+    bool ok = Llamada(miembro, conectado && it != mapa.end(), argumentos...) && it != mapa.end();
+    t = ok ? it->second : "";
+    largo = static_cast<int32_t>(t.size());
+    return ok;
+  }
+  bool DaUsuario(const Usuario* u, std::string& nombre, std::string& clave, int32_t& privilegio,
+                 bool& habilitado) {
+    nombre = u ? u->nombre : "", clave = u ? u->clave : "";
+    privilegio = u ? u->privilegio : 0, habilitado = u && u->habilitado;
+    tarjetaActual_ = u ? u->tarjeta : "";
+    return u;
+  }
+
+  bool registrosCargados_ = false, usuariosCargados_ = false;
+  size_t siguienteRegistro_ = 0, siguienteUsuario_ = 0;
   std::string tarjetaActual_;
 };
 
