@@ -15,12 +15,6 @@ namespace {
 using clock::ConectaReloj;
 using ::testing::ElementsAre;
 
-std::string Junta(const std::vector<std::string>& v) {
-  std::string r;
-  for (const auto& s : v) r += (r.empty() ? "" : " ") + s;
-  return r;
-}
-
 class Conexion : public ::testing::Test {
  protected:
   Conexion() {
@@ -33,35 +27,35 @@ class Conexion : public ::testing::Test {
 };
 
 TEST_F(Conexion, VerifiesOnceKeepsOneClockAndNeverAnswersForAnUncheckedOne) {
-  const std::string c2 = "Connect_Net(\"127.0.0.2\",4370) GetSerialNumber(0)";
-  const std::string c3 = "Connect_Net(\"127.0.0.3\",4370) GetSerialNumber(0)";
+  const std::string c2 = " Connect_Net(\"127.0.0.2\",4370) GetSerialNumber(0)";
+  const std::string c3 = " Connect_Net(\"127.0.0.3\",4370) GetSerialNumber(0)";
   struct {
     const char *ip, *esperado, *fisico;
     bool conectable, resultado;
-    std::string llamadas, registro;
+    std::string llamadas;
+    std::vector<std::string> registro;
     int lamp;
   } pasos[] = {
-      {"127.0.0.2", "S1", "S1", true, true, c2, "S1 ", kLampVerde},
-      {"127.0.0.2", "S1", "S1", true, true, "", "S1 ", kLampVerde},  // registered: not contacted
-      {"127.0.0.3", "B", "B", true, true, c3, "B ", kLampVerde},     // replaces S1
-      {"127.0.0.2", "S1", "S1", true, true, c2, "S1 ", kLampVerde},
-      {"127.0.0.9", "X", "X", true, false, "", "S1 ", kLampRojo},  // no echo: registry kept
+      {"127.0.0.2", "S1", "S1", true, true, c2, {"S1", ""}, kLampVerde},
+      {"127.0.0.2", "S1", "S1", true, true, "", {"S1", ""}, kLampVerde},  // not contacted
+      {"127.0.0.3", "B", "B", true, true, c3, {"B", ""}, kLampVerde},     // replaces S1
+      {"127.0.0.2", "S1", "S1", true, true, c2, {"S1", ""}, kLampVerde},
+      {"127.0.0.9", "X", "X", true, false, "", {"S1", ""}, kLampRojo},  // no echo: registry kept
       // A refused attempt drops the held connection: S1 must not be answered unchecked.
-      {"127.0.0.3", "B", "B", false, false, "Connect_Net(\"127.0.0.3\",4370)", "", kLampRojo},
-      {"127.0.0.2", "S1", "S1", true, true, c2, "S1 ", kLampVerde},
-      {"127.0.0.2", " ABC1 ", "ABC1", true, true, c2, " ABC1  ", kLampVerde},  // trimmed
+      {"127.0.0.3", "B", "B", false, false, " Connect_Net(\"127.0.0.3\",4370)", {}, kLampRojo},
+      {"127.0.0.2", "S1", "S1", true, true, c2, {"S1", ""}, kLampVerde},
+      {"127.0.0.2", " ABC1 ", "ABC1", true, true, c2, {" ABC1 ", ""}, kLampVerde},  // trimmed
       // Another device is let go at once, so the next request checks again.
-      {"127.0.0.2", "ABC1 ", "  abc1", true, false, c2 + " Disconnect()", "", kLampVerde},
-      {"127.0.0.2", "ABC1 ", "  abc1", true, false, c2 + " Disconnect()", "", kLampVerde},
+      {"127.0.0.2", "ABC1 ", "  abc1", true, false, c2 + " Disconnect()", {""}, kLampVerde},
+      {"127.0.0.2", "ABC1 ", "  abc1", true, false, c2 + " Disconnect()", {""}, kLampVerde},
   };
   for (const auto& x : pasos) {
     SCOPED_TRACE(std::string(x.ip) + " " + x.esperado);
-    sdk.Olvida();
     sdk.serial = x.fisico;
     sdk.conectable = x.conectable;
     EXPECT_EQ(ConectaReloj(p.l, x.ip, x.esperado), x.resultado);
-    EXPECT_EQ(Junta(sdk.llamadas), x.llamadas);
-    EXPECT_EQ(Junta(p.l.estado.ConnectionRegistry), x.registro);
+    EXPECT_EQ(sdk.Recientes(), x.llamadas);
+    EXPECT_EQ(p.l.estado.ConnectionRegistry, x.registro);
     EXPECT_EQ(p.display.lamp, x.lamp);
   }
   EXPECT_FALSE(sdk.conectado);

@@ -38,19 +38,6 @@ class RespuestasServicio : public ConServicio {
       r.push_back(x.empleadoId + "|" + x.dedo + "|" + x.plantilla);
     return r;
   }
-  // The calls made since the last look, each after a blank.
-  std::string Llamadas() {
-    std::string r;
-    for (const auto& s : sdk.llamadas) r += " " + s;
-    sdk.Olvida();
-    return r;
-  }
-  std::string Dedos(const std::string& miembro, const std::string& e, int desde, int hasta) {
-    std::string r;
-    for (int d = desde; d <= hasta; ++d)
-      r += " " + miembro + "(1,\"" + e + "\"," + std::to_string(d) + ")";
-    return r;
-  }
 
   RecordingSdk sdk;
   TablaAlcance alcance;
@@ -86,10 +73,10 @@ TEST_F(RespuestasServicio, UploadWithFirmware660SendsUserCardFaceAndAllExtendedT
   EXPECT_FALSE(SubeUsuarios(l, "127.0.0.2", "15;99", "S1", "7"));
   auto lee = [&](const std::string& e) {
     return " SSR_GetUserInfo(1,\"" + e + "\") GetStrCardNumber() GetFirmwareVersion(1)" +
-           Dedos("GetUserFaceStr", e, 50, 50) + Dedos("GetUserTmpExStr", e, 0, 9);
+           PorDedo("GetUserFaceStr", e, 50, 50) + PorDedo("GetUserTmpExStr", e, 0, 9);
   };
-  EXPECT_EQ(Llamadas(), lee("15") + lee("99") + Dedos("SSR_GetUserTmpStr", "99", 15, 15) +
-                            Dedos("SSR_GetUserTmpStr", "99", 0, 9));
+  EXPECT_EQ(sdk.Recientes(), lee("15") + lee("99") + PorDedo("SSR_GetUserTmpStr", "99", 15, 15) +
+                                 PorDedo("SSR_GetUserTmpStr", "99", 0, 9));
   EXPECT_THAT(
       Respuestas(),
       ElementsAre(
@@ -118,15 +105,15 @@ TEST_F(RespuestasServicio, UploadWithOtherFirmwareUsesOnlyThePlainTemplateReads)
   sdk.Olvida();
   EXPECT_FALSE(SubeUsuarios(l, "127.0.0.2", "15;16", "S1", "7"));  // the last user has none
   EXPECT_THAT(Plantillas(), ElementsAre("15|20|12", "15|15|" + std::string(21, 'T')));
-  EXPECT_THAT(Llamadas(), ::testing::EndsWith(" GetFirmwareVersion(1)" +
-                                              Dedos("SSR_GetUserTmpStr", "16", 15, 15) +
-                                              Dedos("SSR_GetUserTmpStr", "16", 0, 9)));
+  EXPECT_THAT(sdk.Recientes(), ::testing::EndsWith(" GetFirmwareVersion(1)" +
+                                                   PorDedo("SSR_GetUserTmpStr", "16", 15, 15) +
+                                                   PorDedo("SSR_GetUserTmpStr", "16", 0, 9)));
   EXPECT_THAT(display.relojes,
               ElementsAre("15 - Entrada", "16 - Entrada -Sin Huella", "160 - Salida"));
   alcance.tabla.clear();
   l.estado.ConnectionRegistry.clear();
   EXPECT_FALSE(SubeUsuarios(l, "127.0.0.2", "15", "S1", "7"));
-  EXPECT_EQ(Llamadas(), "");
+  EXPECT_EQ(sdk.Recientes(), "");
 }
 
 TEST_F(RespuestasServicio, WriteUsersTakesCardFaceAndTemplatesFromTheService) {

@@ -16,14 +16,6 @@ namespace {
 using namespace clock;
 using ::testing::ElementsAre;
 
-// The calls `miembro(1,"e",d)` for the fingers d from `desde` to 9, as the fixture joins them.
-std::string Dedos(const std::string& miembro, const std::string& e, int desde = 0, int hasta = 9) {
-  std::string r;
-  for (int d = desde; d <= hasta; ++d)
-    r += " " + miembro + "(1,\"" + e + "\"," + std::to_string(d) + ")";
-  return r;
-}
-
 class Usuarios : public ::testing::Test {
  protected:
   Usuarios() {
@@ -35,14 +27,8 @@ class Usuarios : public ::testing::Test {
   void Conecta(bool alcanzable = true) {
     p.alcance.tabla = {{"127.0.0.2", alcanzable ? 0 : -1}};
     p.l.estado.ConnectionRegistry.clear();
-    if (alcanzable) ASSERT_TRUE(ConectaReloj(p.l, "127.0.0.2", "S1"));
+    ASSERT_TRUE(!alcanzable || ConectaReloj(p.l, "127.0.0.2", "S1"));
     sdk.Olvida();
-  }
-  std::string Llamadas() {
-    std::string r;
-    for (const auto& s : sdk.llamadas) r += " " + s;
-    sdk.Olvida();
-    return r;
   }
   LectorDePrueba p;
   RecordingSdk sdk;
@@ -72,26 +58,26 @@ TEST_F(Usuarios, OneUserWithTheFingerprintSearchInItsOrder) {
   Conecta();
   EXPECT_EQ(LeeUsuario(p.l, "127.0.0.2", "15", "S1"),
             R"([{"codigo":"15","nombre":"ANA","estado":"True","permisos":"0","huellas":"1"}])");
-  EXPECT_EQ(Llamadas(), " SSR_GetUserInfo(1,\"15\")" + Dedos("GetUserTmpExStr", "15", 0, 2));
+  EXPECT_EQ(sdk.Recientes(), " SSR_GetUserInfo(1,\"15\")" + PorDedo("GetUserTmpExStr", "15", 0, 2));
 
   // No extended template: finger 15, then the ten fingers, stopping at the first hit.
   sdk.plantillasEx = {{{"15", 0}, std::string(20, 'T')}};  // too short to count
   sdk.plantillasSsr[{"15", 4}] = t21;
   EXPECT_THAT(LeeUsuario(p.l, "127.0.0.2", "15", "S1"), ::testing::EndsWith(R"("huellas":"1"}])"));
-  EXPECT_EQ(Llamadas(), " SSR_GetUserInfo(1,\"15\")" + Dedos("GetUserTmpExStr", "15") +
-                            Dedos("SSR_GetUserTmpStr", "15", 15, 15) +
-                            Dedos("SSR_GetUserTmpStr", "15", 0, 4));
+  EXPECT_EQ(sdk.Recientes(), " SSR_GetUserInfo(1,\"15\")" + PorDedo("GetUserTmpExStr", "15", 0, 9) +
+                                 PorDedo("SSR_GetUserTmpStr", "15", 15, 15) +
+                                 PorDedo("SSR_GetUserTmpStr", "15", 0, 4));
   sdk.plantillasSsr.clear();
   EXPECT_THAT(LeeUsuario(p.l, "127.0.0.2", "15", "S1"), ::testing::EndsWith(R"("huellas":""}])"));
   sdk.Olvida();
   EXPECT_EQ(LeeUsuario(p.l, "127.0.0.2", "99", "S1"), "[]");
-  EXPECT_EQ(Llamadas(), " SSR_GetUserInfo(1,\"99\")");
+  EXPECT_EQ(sdk.Recientes(), " SSR_GetUserInfo(1,\"99\")");
 }
 
 TEST_F(Usuarios, WriteUsersWithIntegerEnrolmentAndTwentyCharacterNames) {
   Conecta();  // no service session: the template download answers nothing
   EXPECT_EQ(EnviaUsuarios(p.l, "127.0.0.2", "007;8", "JOSÉ ÁLVAREZ DE LA PEÑA;ANA", "S1"), 1);
-  EXPECT_EQ(Llamadas(),
+  EXPECT_EQ(sdk.Recientes(),
             " SetStrCardNumber(\"0\") SSR_SetUserInfo(1,\"7\",\"JOSÉ ÁLVAREZ DE LA P\",\"\",0,True)"
             " SetStrCardNumber(\"0\") SetStrCardNumber(\"0\")"
             " SSR_SetUserInfo(1,\"8\",\"ANA\",\"\",0,True) SetStrCardNumber(\"0\") RefreshData(1)");
@@ -110,7 +96,7 @@ TEST_F(Usuarios, DeleteUsersWithTheThreeDeletionsAndBackupNumber12) {
   Conecta();
   EXPECT_EQ(BorraUsuario(p.l, "127.0.0.2", "007;12", "S1"), 1);
   EXPECT_EQ(
-      Llamadas(),
+      sdk.Recientes(),
       " DeleteEnrollData(1,7,1,12) SSR_DeleteEnrollData(1,\"7\",12)"
       " SSR_DeleteEnrollDataExt(1,\"7\",12) DeleteEnrollData(1,12,1,12)"
       " SSR_DeleteEnrollData(1,\"12\",12) SSR_DeleteEnrollDataExt(1,\"12\",12) RefreshData(1)");

@@ -62,6 +62,13 @@ class RecordingSdk : public clock::ClockSdk {
   }
   // Forgets the recorded calls.
   void Olvida() { llamadas.clear(); }
+  // The calls recorded since the last look, each after a blank: " Beep(2000) RefreshData(1)".
+  std::string Recientes() {
+    std::string r;
+    for (const auto& l : llamadas) r += " " + l;
+    Olvida();
+    return r;
+  }
 
   bool SetCommPassword(int32_t c) override { return Llamada(__func__, true, c); }
   bool Connect_Net(const std::string& ip, int32_t puerto) override {
@@ -212,5 +219,13 @@ class RecordingSdk : public clock::ClockSdk {
   size_t siguienteRegistro_ = 0, siguienteUsuario_ = 0;
   std::string tarjetaActual_;
 };
+
+// The calls `miembro(1,"e",d)` for d from `desde` to `hasta`, as Recientes shows them.
+inline std::string PorDedo(const std::string& miembro, const std::string& e, int desde, int hasta) {
+  std::string r;
+  for (int d = desde; d <= hasta; ++d)
+    r += " " + miembro + "(1,\"" + e + "\"," + std::to_string(d) + ")";
+  return r;
+}
 
 }  // namespace lector::test

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,38 +17,28 @@ using lector::test::CarpetaTemporal;
 using lector::test::EsperaHasta;
 using lector::test::PuertoLibre;
 
-TEST(Formulario, DecodificaPorcientoYMas) {
+TEST(Formulario, DecodificaPorcientoYMasYLeeLaParteFile) {
   auto f = LeeFormulario("a=1&b=x%26y%3D&c=ab%2B%2Fcd%3D%3D&d=uno+dos&e&=v&a=2&f=%zz%4");
-  EXPECT_EQ(f["a"], "2");
-  EXPECT_EQ(f["b"], "x&y=");
-  EXPECT_EQ(f["c"], "ab+/cd==");
-  EXPECT_EQ(f["d"], "uno dos");
-  EXPECT_EQ(f["e"], "");
-  EXPECT_EQ(f[""], "v");
-  EXPECT_EQ(f["f"], "%zz%4");
+  EXPECT_EQ(f, (std::map<std::string, std::string>{{"a", "2"},
+                                                   {"b", "x&y="},
+                                                   {"c", "ab+/cd=="},
+                                                   {"d", "uno dos"},
+                                                   {"e", ""},
+                                                   {"", "v"},
+                                                   {"f", "%zz%4"}}));
   EXPECT_EQ(LeeFormulario("&relojserial=S1")["relojserial"], "S1");
-  EXPECT_TRUE(LeeFormulario("").empty());
-}
 
-TEST(Multipart, LeeLaParteFileYRechazaLoMalFormado) {
   const std::string bien =
-      "--Xu02=$\r\nContent-Disposition: form-data; name=\"file\";filename=\"2603.txt\" \r\n"
-      "Content-type: file\r\n\r\nA\r\nB\r\n--Xu02=$--";
-  auto p = LeeMultipart(bien, "Xu02=$");
+      "--b\r\nContent-Disposition: form-data; name=\"x\"\r\n\r\n1\r\n--b\r\n"  // another part first
+      "Content-Disposition: form-data; name=\"file\";filename=\"2603.txt\" \r\n"
+      "Content-type: file\r\n\r\nA\r\nB\r\n--b--";
+  auto p = LeeMultipart(bien, "b");
   ASSERT_TRUE(p);
   EXPECT_EQ(p->archivo, "2603.txt");
   EXPECT_EQ(p->contenido, "A\r\nB");
-  EXPECT_FALSE(LeeMultipart(bien, ""));
-  EXPECT_FALSE(LeeMultipart(bien, "otra"));
-  EXPECT_FALSE(LeeMultipart(bien.substr(0, 60), "Xu02=$"));
-  EXPECT_FALSE(LeeMultipart("--Xu02=$--", "Xu02=$"));
-  // Another part first, then the file.
-  auto dos = LeeMultipart(
-      "--b\r\nContent-Disposition: form-data; name=\"x\"\r\n\r\n1\r\n--b\r\n"
-      "Content-Disposition: form-data; name=\"file\"; filename=\"f\"\r\n\r\nDATA\r\n--b--",
-      "b");
-  ASSERT_TRUE(dos);
-  EXPECT_EQ(dos->contenido, "DATA");
+  for (auto [cuerpo, frontera] :
+       {std::pair{bien, ""}, {bien, "otra"}, {bien.substr(0, 90), "b"}, {"--b--", "b"}})
+    EXPECT_FALSE(LeeMultipart(cuerpo, frontera)) << cuerpo << " " << frontera;
 }
 
 class ServiceSimTest : public ::testing::Test {
@@ -120,9 +108,16 @@ TEST_F(ServiceSimTest, GuardaLasUltimasPeticionesConSusBytes) {
 TEST_F(ServiceSimTest, ApiDeAdministracion) {
   std::string ss = Ingresa();
   EXPECT_NE(
-      Post("/_sim/tareas", R"({"relojid":"7","codigo":"CO"})", "application/json").find("\"id\""),
+      Post("/_sim/tareas", R"({"relojid":"7","codigo":"UP"})", "application/json").find("\"id\""),
       std::string::npos);
   EXPECT_EQ(Funcion(ss, "comm.read.has", "relojid=7"), "1");
+  // The users a "UP" sends are recorded but do not close it; its own reply does.
+  const std::string una = Funcion(ss, "comm.read.one", "relojid=7");
+  Funcion(ss, "comm.read.reply", "relojid=7&tarea=LU&respuesta=%5B%5D&empleadoid=15");
+  EXPECT_EQ(Funcion(ss, "comm.read.one", "relojid=7"), una);
+  Funcion(ss, "comm.read.reply", "relojid=7&tarea=UP&respuesta=True");
+  EXPECT_EQ(Funcion(ss, "comm.read.has", "relojid=7"), "0");
+  EXPECT_TRUE(sim.Tareas("7")[0].respondida);
   Post("/_sim/guion", R"({"clave":"comm.read.has","texto":"programada"})", "application/json");
   EXPECT_EQ(Funcion(ss, "comm.read.has", "relojid=7"), "programada");
   auto peticiones = nlohmann::json::parse(Get("/_sim/peticiones"));
