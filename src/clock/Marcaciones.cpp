@@ -250,7 +250,9 @@ bool RelojIdValido(const std::string& relojId) {
 }
 
 std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::string& relojId,
-                     const std::string& ip, int16_t& conectado, const std::string& serial) {
+                     const std::string& ip, int16_t& conectado, const std::string& serial,
+                     bool* cargadas) {
+  if (cargadas) *cargadas = false;
   EscribeLog(
       l, "LeeReloj " + std::to_string(numero) + " - " + std::to_string(etiqueta) + " - " + relojId);
   // The id names a file: one that could leave the records folder is refused before anything is
@@ -318,6 +320,7 @@ std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::str
       reloj.Sincroniza();
       general.Cierra();
       reloj.Cierra();
+      if (cargadas) *cargadas = true;
       l.display.DoEvents();
     }
     l.display.SetCaption(kTituloVentana);

@@ -18,9 +18,11 @@ bool RelojIdValido(const std::string& relojId);
 
 // Reads every record of the clock and appends the ones not in its month file to both month
 // files. Returns "read,new" (e.g. "250,3"), "0,0" when the clock would not load its records, or
-// "0" when it could not be connected; `conectado` receives the connection result. Throws a
-// failure for a clock id that cannot name a file and for a month file that cannot be written.
+// "0" when it could not be connected; `conectado` receives the connection result, `cargadas`
+// (when given) whether the clock handed over its whole log, records or none. Throws a failure
+// for a clock id that cannot name a file and for a month file that cannot be written.
 std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::string& relojId,
-                     const std::string& ip, int16_t& conectado, const std::string& serial);
+                     const std::string& ip, int16_t& conectado, const std::string& serial,
+                     bool* cargadas = nullptr);
 
 }  // namespace lector::clock

@@ -1,0 +1,153 @@
+// The task queue against service-sim: every task code carried out through the recording SDK
+// and answered, the closing lines, the failure path and the bounds on a misbehaving service.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ConCiclo.h"
+#include "server/CargaComm.h"
+
+namespace lector::test {
+namespace {
+
+using server::CargaComm;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+class ColaDeTareas : public ConCiclo {
+ protected:
+  ColaDeTareas() {
+    Reloj("7", "Entrada", "127.0.0.2");
+    sdk.usuarios = {{"1", "Ana", "", 0, true, "555"}, {"2", "Luis", "", 0, true, ""}};
+    sdk.plantillasEx[{"1", 0}] = "T1";
+    for (int i = 0; i < 3; ++i) sdk.registros.push_back({"1", 1, 0, 2026, 3, 3, 8, i});
+  }
+  int16_t Carga() { return CargaComm(l, 0); }
+};
+
+TEST_F(ColaDeTareas, EveryCodeIsCarriedOutAndAnsweredWithItsClosingLine) {
+  struct Caso {
+    const char *codigo, *sujeto, *nombres, *respuesta, *cierre;
+  };
+  const char* ok = "Tarea realizada correctamente.";
+  const char* mal = "Fallo en la realización de la tarea.";
+  const Caso casos[] = {
+      {"CO", "", "", "1", ok},       {"LM", "", "", "3", ok},
+      {"LP", "", "", "", ok},  // answers checked below: JSON
+      {"LU", "2", "", "", ok},       {"BM", "", "", "1", ok},
+      {"RE", "", "", "1", ok},       {"TT", "", "", "1", ok},
+      {"EH", "", "", "1", ok},       {"DP", "9", "Eva", "1", ok},
+      {"UP", "2", "", "False", mal},  // no template for user 2
+      {"BP", "2", "", "1", ok},      {"SA", "1", "", "True", ok},
+      {"RA", "", "", "False", mal},  {"PI", "", "", "0", ok},
+      {"BA", "", "", "1", ok},       {"XX", "", "", "0", ok},
+  };
+  sdk.resultados["ClearAdministrators"] = false;
+  for (const auto& c : casos) sim.EncolaTarea("7", c.codigo, c.sujeto, c.nombres);
+  Ingresa();
+
+  EXPECT_EQ(Carga(), kVerdadero);
+
+  const auto tareas = sim.Tareas("7");
+  ASSERT_EQ(tareas.size(), std::size(casos));
+  std::vector<std::string> cierres;
+  for (size_t i = 0; i < std::size(casos); ++i) {
+    SCOPED_TRACE(casos[i].codigo);
+    EXPECT_TRUE(tareas[i].respondida);
+    if (*casos[i].respuesta) {
+      EXPECT_EQ(tareas[i].respuesta, casos[i].respuesta);
+    }
+    cierres.push_back(casos[i].cierre);
+  }
+  EXPECT_THAT(tareas[2].respuesta, ::testing::StartsWith("[{"));
+  EXPECT_THAT(tareas[3].respuesta, ::testing::HasSubstr("Luis"));
+  // Closing lines one per task, in order; the received line names the task text.
+  std::vector<std::string> lineas;
+  for (const auto& x : display.logs)
+    if (x == ok || x == mal) lineas.push_back(x);
+  EXPECT_THAT(lineas, ElementsAreArray(cierres));
+  EXPECT_EQ(Lineas("Tarea recibida del servidor: ").front(),
+            "Tarea recibida del servidor: " + tareas[0].id + "|CO|");
+  // "BA" left no month file behind.
+  EXPECT_TRUE(std::filesystem::is_empty(l.Marcaciones()));
+  EXPECT_FALSE(sdk.conectado);  // disconnected once the queue was empty
+}
+
+TEST_F(ColaDeTareas, ReadingTaskShowsReadAndNewAndUploadsAtOnce) {
+  Ingresa();
+  sim.EncolaTarea("7", "LM");
+  Carga();
+  for (int i = 0; i < 250; ++i) sdk.registros.push_back({"2", 1, 0, 2026, 3, 3, 9, i % 60, i});
+  sim.EncolaTarea("7", "LM");
+  Carga();
+  EXPECT_THAT(Lineas("Reloj Entrada"), ElementsAre("Reloj Entrada leido: 3, nuevos: 3",
+                                                   "Reloj Entrada leido: 253, nuevos: 250"));
+  EXPECT_THAT(Cerradas("7"), ElementsAre("LM=3", "LM=253"));
+  EXPECT_EQ(sim.Subidas().size(), 2u);
+
+  alcance.tabla.clear();  // unreachable: answer 0, the line ends with "!", the upload still runs
+  sim.EncolaTarea("7", "LM");
+  Carga();
+  EXPECT_EQ(Lineas("Reloj Entrada").back(), "Reloj Entrada desconectado!");
+  EXPECT_EQ(sim.Tareas("7").back().respuesta, "0");
+  EXPECT_EQ(sim.Subidas().size(), 3u);
+}
+
+TEST_F(ColaDeTareas, ClearingTheLogOnlyAfterAWholeReading) {
+  struct Caso {
+    const char* nombre;
+    bool vacio, carga, alcanzable;
+    const char* respuesta;
+    size_t borrados;
+  };
+  const Caso casos[] = {
+      {"leido", false, true, true, "1", 1},
+      {"registro vacio", true, true, true, "1", 1},
+      {"no carga", false, false, true, "0", 0},
+      {"inalcanzable", false, true, false, "0", 0},
+  };
+  Ingresa();
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.nombre);
+    sdk.llamadas.clear();
+    if (c.vacio) sdk.registros.clear();
+    if (!c.carga) sdk.resultados["ReadGeneralLogData"] = false;
+    if (!c.alcanzable) alcance.tabla.clear();
+    sim.EncolaTarea("7", "BM");
+    Carga();
+    EXPECT_EQ(sim.Tareas("7").back().respuesta, c.respuesta);
+    EXPECT_EQ(sdk.De("ClearGLog").size(), c.borrados);
+  }
+}
+
+TEST_F(ColaDeTareas, FourthFailureOfATaskAnswersZeroAndGoesOn) {
+  Ingresa();
+  sim.EncolaTarea("7", "BA");  // the records folder is empty: nothing to delete fails
+  sim.EncolaTarea("7", "TT");
+  EXPECT_EQ(Carga(), kVerdadero);
+  EXPECT_EQ(Lineas("Tarea recibida").size(), 5u);  // the failing task four times, then "TT"
+  EXPECT_THAT(Lineas("Error procudido por "),
+              ElementsAre(::testing::EndsWith(" (" + std::to_string(kArchivoNoEncontrado) + ")")));
+  EXPECT_THAT(Cerradas("7"), ElementsAre("BA=0", "TT=1"));
+}
+
+TEST_F(ColaDeTareas, DrainsALongQueueButNotAServiceThatRepeatsItself) {
+  Ingresa();
+  for (int i = 0; i < 200; ++i) sim.EncolaTarea("7", "TT");
+  Carga();
+  EXPECT_EQ(Lineas("Tarea realizada correctamente.").size(), 200u);
+
+  sim.Programa("comm.read.has", {"1", 200, 0, -1});
+  sim.Programa("comm.read.one", {"5|TT|", 200, 0, -1});
+  display.logs.clear();
+  Carga();
+  EXPECT_EQ(Lineas("Tarea recibida").size(), 5u);
+  EXPECT_THAT(display.logs.back(), ::testing::HasSubstr("repite la misma tarea"));
+
+  // No session: the queue is not even asked for, and the clock is let go.
+  sim.OlvidaGuiones();
+  l.estado.SesionAbierta = false;
+  EXPECT_EQ(Carga(), kFalso);
+}
+
+}  // namespace
+}  // namespace lector::test

@@ -1,0 +1,204 @@
+// The processing cycle against service-sim: clocks emulated by clock-sim where real traffic
+// matters, the recording SDK where the read decision and the failure handling are checked.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ConCiclo.h"
+#include "app/Ciclo.h"
+#include "clock-sim/Emulador.h"
+#include "clock/zk/ZkSdk.h"
+#include "support/CodePage.h"
+
+namespace lector::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+class Ciclo : public ConCiclo {
+ protected:
+  void Corre() { app::TProcess_Timer(l); }
+  // The lines of the cycle's own progress: clock count, visits and readings.
+  std::vector<std::string> Progreso() const {
+    std::vector<std::string> r;
+    for (const auto& x : display.logs)
+      if (x.rfind("Leyendo", 0) == 0 || x.rfind("Conectando", 0) == 0 || x.rfind("Reloj ", 0) == 0)
+        r.push_back(x);
+    return r;
+  }
+};
+
+TEST_F(Ciclo, VisitsEveryClockAndTellsTheServiceOfOneThatCannotBeConnected) {
+  std::vector<std::unique_ptr<clocksim::Emulador>> relojes;
+  for (auto [ip, marcas] : {std::pair{"127.0.6.2", 5}, std::pair{"127.0.6.4", 7}}) {
+    clocksim::EstadoReloj e;
+    e.serie = "S" + std::string(ip).substr(6);
+    for (int i = 0; i < marcas; ++i)
+      e.Marca(std::to_string(10 + i), 0, 1, clocksim::SegundosCiviles({2026, 3, 3, 8, i, 0}));
+    clocksim::Opciones o;
+    o.direccion = ip;
+    relojes.push_back(std::make_unique<clocksim::Emulador>(std::move(e), o));
+    relojes.back()->Inicia();
+  }
+  clock::zk::ZkSdk zk;
+  l.sdk = &zk;
+  Reloj("2", "A", "127.0.6.2", true, "5", "S6.2");
+  Reloj("3", "B", "127.0.6.3", false, "5", "S6.3");
+  Reloj("4", "C", "127.0.6.4", true, "5", "S6.4");
+  sim.EncolaTarea("4", "TT");
+
+  Corre();
+  EXPECT_THAT(display.relojes, ElementsAre("A - 127.0.6.2", "B - 127.0.6.3", "C - 127.0.6.4"));
+  EXPECT_THAT(Progreso(), ElementsAre("Leyendo relojes: 3", "Conectando con reloj: A",
+                                      "Reloj A leido: 5, nuevos: 5", "Conectando con reloj: B",
+                                      "Conectando con reloj: C", "Reloj C leido: 7, nuevos: 7"));
+  // Red from B's visit until C is connected.
+  std::vector<int64_t> lamparas;
+  for (const auto& x : display.De("SetLamp"))
+    if (lamparas.empty() || lamparas.back() != x.valor) lamparas.push_back(x.valor);
+  EXPECT_THAT(lamparas,
+              ElementsAre(kLampRojo, kLampVerde, kLampGris, kLampRojo, kLampVerde, kLampGris));
+  std::vector<std::string> co;
+  for (const auto& r : sim.Respuestas())
+    if (r.tarea == "CO" && r.respuesta == "0") co.push_back(r.relojId + "|" + r.empleadoId);
+  EXPECT_THAT(co, ElementsAre("3|0"));
+  EXPECT_EQ(sim.Tareas("4").front().respuesta, "1");  // C's task was carried out
+  ASSERT_EQ(sim.Subidas().size(), 1u);
+  EXPECT_EQ(std::count(sim.Subidas()[0].contenido.begin(), sim.Subidas()[0].contenido.end(), '\n'),
+            12);
+  EXPECT_THAT(proceso.llamadas,
+              ElementsAre("SetInterval(60000)", "SetEnabled(False)", "SetEnabled(True)"));
+  EXPECT_EQ(display.caption, kTituloVentana);
+
+  // Five minutes later (a multiple of the interval) the clocks are read again: nothing new.
+  reloj.Avanza(5 * 60 * 1000);
+  display.logs.clear();
+  Corre();
+  EXPECT_THAT(Progreso(), ::testing::Contains("Reloj C leido: 7, nuevos: 0"));
+  EXPECT_EQ(sim.Subidas().back().contenido, sim.Subidas()[0].contenido);
+  for (auto& r : relojes) r->Detiene();
+}
+
+TEST_F(Ciclo, ReadsOnAMultipleOfTheIntervalOrWhenItHasBeenLongEnough) {
+  struct Caso {
+    int hora, minuto, segundo;
+    float desdeUltima;  // seconds before now of the last reading (negative: the day before)
+    int intervalo;
+    bool lee;
+  };
+  const Caso casos[] = {
+      {10, 9, 31, 60, 10, true},     // 609.52 minutes round to 610
+      {10, 4, 0, 60, 10, false},     //
+      {10, 4, 0, 601, 10, true},     // more than 10 minutes since the last reading
+      {10, 4, 0, 600, 10, false},    //
+      {10, 8, 30, 60, 2, true},      // 608.5 rounds to the even 608
+      {0, 3, 0, -60, 10, false},     // after midnight the last reading lies ahead
+      {0, 10, 0, -60, 10, true},     // but a multiple of the interval still reads
+      {10, 10, 0, 60, 0, true},      // interval 0 is 10
+      {10, 4, 0, 60, 0, false},      //
+      {10, 4, 0, 32761, 600, true},  // an interval above 546 counts as 546
+  };
+  Reloj("7", "Entrada", "127.0.0.2");
+  sdk.registros.push_back({"1"});
+  Ingresa();
+  reloj.detenido = true;
+  for (const auto& c : casos) {
+    SCOPED_TRACE(std::to_string(c.hora) + ":" + std::to_string(c.minuto) + ":" +
+                 std::to_string(c.segundo));
+    sim.Programa("lector.relojes", {"1|SERIAL1|7|Entrada|2|127.0.0.2|||||||1|" +
+                                    std::to_string(c.intervalo) + "<br>"});
+    reloj.ahora = {2026, 3, 3, c.hora, c.minuto, c.segundo, 0};
+    const float t = reloj.SegundosDesdeMedianoche();
+    l.estado.UltimaLectura = c.desdeUltima < 0 ? 86400 + c.desdeUltima : t - c.desdeUltima;
+    const size_t antes = sdk.De("ReadGeneralLogData").size();
+    Corre();
+    EXPECT_EQ(sdk.De("ReadGeneralLogData").size() - antes, c.lee ? 1u : 0u);
+  }
+}
+
+TEST_F(Ciclo, RepeatsAFailedStepThreeTimesAndGivesUpAtTheFourth) {
+  struct Caso {
+    std::deque<int> fallas;
+    bool modoLog, termina, sesion;
+  };
+  const Caso casos[] = {
+      {{13, 13, 13}, false, false, true},    {{13, 13, 13, 13}, false, true, false},
+      {{13, 13, 13, 13}, true, true, false}, {{16, 16}, false, false, true},
+      {{kFueraDeRango}, false, true, true},
+  };
+  Reloj("7", "Entrada", "127.0.0.2");
+  sdk.registros.push_back({"1"});
+  for (const auto& c : casos) {
+    SCOPED_TRACE(testing::PrintToString(c.fallas));
+    if (!l.estado.SesionAbierta) Ingresa();  // the failures are meant for the cycle's own steps
+    reloj.dormidas.clear();
+    l.estado.ModoLog = c.modoLog;
+    l.estado.UltimaLectura = 0;
+    display.logs.clear();
+    display.fallas = c.fallas;
+    const size_t subidas = sim.Subidas().size();
+    Corre();
+    EXPECT_EQ(sim.Subidas().size() - subidas, c.termina ? 0u : 1u);
+    EXPECT_EQ(l.estado.SesionAbierta, c.sesion);
+    const bool aviso = c.termina && c.fallas.front() != kFueraDeRango;
+    EXPECT_EQ(Lineas("Error en proceso, retomando acciones en un minuto.").size(), aviso ? 1u : 0u);
+    EXPECT_EQ(Lineas("Falla de prueba (13)").size(), c.modoLog ? 1u : 0u);
+    EXPECT_TRUE(proceso.activado);
+    EXPECT_EQ(display.caption, kTituloVentana);
+    if (c.fallas.front() == kTransitoria) {
+      EXPECT_EQ(std::count(reloj.dormidas.begin(), reloj.dormidas.end(), 100), 2);
+    }
+  }
+  EXPECT_THAT(Cp1252AUtf8(LeeArchivo(l.ArchivoLog())), HasSubstr("Falla de prueba (13)\r\n"));
+}
+
+TEST_F(Ciclo, SignsInAgainAfterTheSessionExpiredAndShowsWhyWhenItCannot) {
+  Reloj("7", "Entrada", "127.0.0.2");
+  sdk.registros.push_back({"1"});
+  Corre();
+  ASSERT_EQ(sim.Subidas().size(), 1u);
+
+  sim.ExpiraSesiones();
+  sdk.registros.push_back({"2"});
+  l.estado.UltimaLectura = 0;
+  Corre();
+  EXPECT_THAT(display.relojes,
+              ElementsAre("No se ha encontrado información de los relojes,",
+                          "revise su conexión a internet o ingrese a ",
+                          "127.0.0.1 para configurar los relojes.", "-- 03/03/26 02:05 PM"));
+  Corre();  // a new session, and the record punched meanwhile goes up
+  ASSERT_EQ(sim.Subidas().size(), 2u);
+  EXPECT_EQ(std::count(sim.Subidas()[1].contenido.begin(), sim.Subidas()[1].contenido.end(), '\n'),
+            2);
+
+  sim.ExpiraSesiones();
+  l.estado.SesionAbierta = false;
+  l.estado.Clave = "otra";
+  Corre();
+  EXPECT_THAT(display.relojes,
+              ElementsAre("No se ha logrado ingresar al servidor,",
+                          "Verifica tu usuario y contraseña.", "-- 03/03/26 02:05 PM"));
+  EXPECT_TRUE(proceso.activado);
+}
+
+TEST_F(Ciclo, CargarDuringACycleRunsOneMoreThatReads) {
+  Reloj("7", "Entrada", "127.0.0.2");
+  sdk.registros.push_back({"1"});
+  reloj.ahora = {2026, 3, 3, 14, 6, 0, 0};  // not a multiple of the interval
+  l.estado.UltimaLectura = reloj.SegundosDesdeMedianoche();
+  bool pulsado = false;
+  display.alCeder = [&] {
+    Corre();  // a timer tick meanwhile is dropped
+    if (!pulsado) {
+      pulsado = true;
+      app::CR_Click(l);
+    }
+  };
+  Corre();
+  EXPECT_EQ(Lineas("Leyendo relojes").size(), 2u);
+  EXPECT_EQ(sdk.De("ReadGeneralLogData").size(), 1u);  // only the cycle "Cargar" asked for
+  EXPECT_FALSE(l.estado.CicloEnCurso);
+}
+
+}  // namespace
+}  // namespace lector::test
