@@ -74,14 +74,17 @@ TEST_F(ColaDeTareas, EveryCodeIsCarriedOutAndAnsweredWithItsClosingLine) {
 
 TEST_F(ColaDeTareas, ReadingTaskShowsReadAndNewAndUploadsAtOnce) {
   Ingresa();
-  sim.EncolaTarea("7", "LM");
-  Carga();
+  const auto nuevos = sdk.registros;
+  sdk.registros.clear();
   for (int i = 0; i < 250; ++i) sdk.registros.push_back({"2", 1, 0, 2026, 3, 3, 9, i % 60, i});
   sim.EncolaTarea("7", "LM");
   Carga();
-  EXPECT_THAT(Lineas("Reloj Entrada"), ElementsAre("Reloj Entrada leido: 3, nuevos: 3",
-                                                   "Reloj Entrada leido: 253, nuevos: 250"));
-  EXPECT_THAT(Cerradas("7"), ElementsAre("LM=3", "LM=253"));
+  sdk.registros.insert(sdk.registros.end(), nuevos.begin(), nuevos.end());
+  sim.EncolaTarea("7", "LM");
+  Carga();
+  EXPECT_THAT(Lineas("Reloj Entrada"), ElementsAre("Reloj Entrada leido: 250, nuevos: 250",
+                                                   "Reloj Entrada leido: 253, nuevos: 3"));
+  EXPECT_THAT(Cerradas("7"), ElementsAre("LM=250", "LM=253"));
   EXPECT_EQ(sim.Subidas().size(), 2u);
 
   alcance.tabla.clear();  // unreachable: answer 0, the line ends with "!", the upload still runs
