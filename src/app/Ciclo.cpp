@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 
 #include "clock/Conexion.h"
@@ -34,6 +35,17 @@ struct Ciclo {
   size_t visita = 0;   // the clock being visited
 };
 
+// The pause between cycles. LECTOR_CICLO_MS shortens it for the end-to-end tests and the demo
+// only; nothing else sets it.
+int IntervaloCiclo() {
+  static const int ms = [] {
+    const char* texto = std::getenv("LECTOR_CICLO_MS");
+    const int v = texto ? std::atoi(texto) : 0;
+    return v >= 100 ? v : kIntervaloCiclo;
+  }();
+  return ms;
+}
+
 // "-- dd/MM/yy hh:mm" on the 12-hour clock and the locale's morning or afternoon designator.
 std::string Fechado(Lector& l) {
   FechaHora f = l.reloj.Ahora();
@@ -52,7 +64,7 @@ void MuestraRelojes(Lector& l, std::initializer_list<std::string> lineas) {
 
 Sigue Preparacion(Ciclo& c) {
   c.leerAhora = false;
-  c.l.Proceso().SetInterval(kIntervaloCiclo);
+  c.l.Proceso().SetInterval(IntervaloCiclo());
   return Sigue::Siguiente;
 }
 
