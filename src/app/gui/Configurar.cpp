@@ -1,0 +1,128 @@
+// `lector --configurar`: the settings of a machine without a desktop, asked on the terminal.
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "app/gui/Programa.h"
+#include "server/Execute.h"
+#include "support/Identidad.h"
+#include "support/Ini.h"
+#include "support/SystemClock.h"
+
+namespace lector::app {
+namespace {
+
+// What the login shows goes to the terminal; there is nobody to answer a question.
+class Terminal : public Display {
+ public:
+  void AddLog(const std::string& t) override { std::cout << t << std::endl; }
+  void SetCaption(const std::string& t) override { caption_ = t; }
+  std::string Caption() const override { return caption_; }
+  void ClearRelojes() override {}
+  void AddReloj(const std::string&) override {}
+  int CountRelojes() const override { return 0; }
+  std::string Reloj(int) const override { return ""; }
+  void SetReloj(int, const std::string&) override {}
+  void SetLamp(int32_t) override {}
+  void SetLID(const std::string&) override {}
+  void Repaint() override {}
+  void DoEvents() override {}
+  void MensajeCritico(const std::string& t) override {
+    std::cout << t << std::endl;
+    mostrado = true;
+  }
+  bool PreguntaSiNo(const std::string&) override { return false; }
+  bool mostrado = false;
+
+ private:
+  std::string caption_ = kTituloVentana;
+};
+
+termios eco{};
+bool ecoApagado = false;
+
+void RestauraEco() {
+  if (ecoApagado) tcsetattr(STDIN_FILENO, TCSANOW, &eco);
+  ecoApagado = false;
+}
+
+void AlInterrumpir(int) {
+  if (ecoApagado) tcsetattr(STDIN_FILENO, TCSANOW, &eco);
+  _exit(130);
+}
+
+// One line of the terminal (without its line end); false at the end of the input.
+bool Pregunta(const std::string& texto, std::string& respuesta, bool oculta = false) {
+  std::cout << texto << std::flush;
+  if (oculta && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &eco) == 0) {
+    termios sinEco = eco;
+    sinEco.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ecoApagado = tcsetattr(STDIN_FILENO, TCSANOW, &sinEco) == 0;
+  }
+  bool leida = static_cast<bool>(std::getline(std::cin, respuesta));
+  if (ecoApagado) {
+    RestauraEco();
+    std::cout << std::endl;
+  }
+  if (!respuesta.empty() && respuesta.back() == '\r') respuesta.pop_back();
+  return leida;
+}
+
+int Aborta(const std::string& texto) {
+  std::cout << texto << std::endl;
+  return 1;
+}
+
+}  // namespace
+
+int Configurar(const std::filesystem::path& carpeta) {
+  std::signal(SIGINT, AlInterrumpir);
+  std::signal(SIGTERM, AlInterrumpir);
+  Terminal terminal;
+  RelojSistema reloj;
+  Lector l(terminal, reloj, carpeta);
+  const std::string actual = LeeUrlBase(l);
+  std::string url, usuario, clave;
+  if (!Pregunta("Dirección del servicio [" + actual + "]: ", url))
+    return Aborta("Configuración cancelada.");
+  if (url.empty()) url = actual;
+  if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0)
+    return Aborta("La dirección debe empezar con http:// o https://");
+  if (url.back() != '/') url += '/';
+  if (!Pregunta("Usuario: ", usuario) || !Pregunta("Contraseña: ", clave, true))
+    return Aborta("Configuración cancelada.");
+
+  // The check signs in from an empty folder: the settings file, whose address the login would
+  // take over the one just typed, is only written once the service accepted the credentials.
+  char plantilla[] = "/tmp/lector-configurar-XXXXXX";
+  const char* vacia = mkdtemp(plantilla);
+  if (!vacia) return Aborta("No se pudo crear una carpeta temporal.");
+  l.carpeta = vacia;
+  l.urlBase = url;
+  Estado& e = l.estado;
+  e.Usuario = usuario;
+  e.Clave = clave;
+  e.Recordar = e.AutoIngreso = true;
+  SerialDisco(l);
+  server::Execute(l, "Login");
+  std::error_code ec;
+  std::filesystem::remove_all(vacia, ec);
+  l.carpeta = carpeta;
+  if (!e.SesionAbierta) {
+    if (!terminal.mostrado) std::cout << "El servicio no aceptó el ingreso." << std::endl;
+    return Aborta("No se guardó la configuración.");
+  }
+  if (!GrabaIni(l.ArchivoIni(), "SERVIDOR", "URL", url))
+    return Aborta("No se pudo escribir " + l.ArchivoIni().string());
+  std::vector<std::string> sinGuardar = GuardaConfig(l);
+  if (!sinGuardar.empty())
+    return Aborta("El usuario o la contraseña tienen caracteres que Lector.ini no admite.");
+  std::cout << "Ingreso correcto. Configuración guardada en " << l.ArchivoIni().string()
+            << " con ingreso automático." << std::endl;
+  return 0;
+}
+
+}  // namespace lector::app

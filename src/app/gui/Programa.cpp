@@ -1,0 +1,109 @@
+#include "app/gui/Programa.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/gui/Principal.h"
+#include "clock/zk/ZkSdk.h"
+#include "login/Login.h"
+#include "support/Ini.h"
+#include "support/Ping.h"
+#include "support/SystemClock.h"
+
+namespace lector::app {
+namespace {
+
+int senales[2] = {-1, -1};
+
+void AlRecibirSenal(int) {
+  char c = 1;
+  ssize_t r = ::write(senales[1], &c, 1);
+  (void)r;
+}
+
+// SIGTERM and SIGINT reach the event loop through a socket pair; there they end the program as
+// the exit question answered Yes does.
+void InstalaSenales(Principal& p) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, senales) != 0) return;
+  auto* aviso = new QSocketNotifier(senales[0], QSocketNotifier::Read, &p);
+  QObject::connect(aviso, &QSocketNotifier::activated, &p, [&p] {
+    char b[16];
+    while (::read(senales[0], b, sizeof b) > 0) {
+    }
+    p.Termina();
+  });
+  struct sigaction sa {};
+  sa.sa_handler = AlRecibirSenal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+}
+
+bool Vacia(const char* variable) {
+  const char* v = std::getenv(variable);
+  return !v || !*v;
+}
+
+}  // namespace
+
+void PreparaInicio(Lector& l, const std::vector<std::string>& argumentos) {
+  std::error_code ec;
+  std::filesystem::create_directory(l.Marcaciones(), ec);
+  auto mes = l.Marcaciones() / (Formatea(l.reloj.Ahora(), "yyMM") + ".txt");
+  int fd = ::open(mes.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0)
+    l.display.AddLog("No se pudo crear el archivo de marcaciones " + mes.string() + ": " +
+                     std::strerror(errno));
+  else
+    ::close(fd);
+  std::string linea;
+  for (const auto& a : argumentos) linea += (linea.empty() ? "" : " ") + a;
+  l.estado.ModoLog = linea == "log";
+}
+
+int Main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--configurar") return Configurar(CarpetaPrograma());
+  // Without a display Qt would abort: a server runs the program on the offscreen platform.
+  if (Vacia("QT_QPA_PLATFORM") && Vacia("DISPLAY") && Vacia("WAYLAND_DISPLAY"))
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("lector");
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setWindowIcon(Icono());
+  const QString plataforma = QGuiApplication::platformName();
+  const bool consola = plataforma == "offscreen" || plataforma == "minimal";
+
+  RelojSistema reloj;
+  Principal principal(reloj, CarpetaPrograma(), consola);
+  Lector& l = principal.lector();
+  clock::zk::ZkSdk sdk;
+  AlcanceIcmp alcance(l);
+  l.sdk = &sdk;
+  l.alcance = &alcance;
+  l.urlBase = LeeUrlBase(l);
+  login::Login login(principal);
+  InstalaSenales(principal);
+
+  PreparaInicio(l, std::vector<std::string>(argv + 1, argv + argc));
+  login.MuestraModal();
+  if (consola && !login.IngresoAutomatico()) {
+    std::fprintf(stderr,
+                 "lector: %s no tiene usuario y contraseña recordados con ingreso automático; "
+                 "configúrelos con: lector --configurar\n",
+                 l.ArchivoIni().c_str());
+    return 2;
+  }
+  return app.exec();
+}
+
+}  // namespace lector::app

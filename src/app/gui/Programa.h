@@ -1,0 +1,22 @@
+#pragma once
+// The program's start: the records folder, the month file, the "log" switch, the login window;
+// headless use and the terminal set-up of the settings.
+#include <string>
+#include <vector>
+
+#include "support/Lector.h"
+
+namespace lector::app {
+
+// The program: `lector [log]`, or `lector --configurar`. Returns the exit status.
+int Main(int argc, char** argv);
+
+// Records folder and current month file (a failure goes to the activity list), and ModoLog
+// from the arguments taken as one text (exactly "log").
+void PreparaInicio(Lector& l, const std::vector<std::string>& argumentos);
+
+// `lector --configurar`: asks for the service address, the user and the password on the
+// terminal, signs in once and, on success, writes Lector.ini with automatic login on.
+int Configurar(const std::filesystem::path& carpeta);
+
+}  // namespace lector::app

@@ -1,0 +1,262 @@
+// The login window and the main window as real widgets on the offscreen platform, signing in to
+// service-sim in-process; the questions are answered from the test.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+#include <deque>
+#include <memory>
+
+#include "ServiceSim.h"
+#include "app/gui/Principal.h"
+#include "kit/Fixtures.h"
+#include "kit/RecordingSdk.h"
+#include "login/Login.h"
+#include "support/Ini.h"
+
+namespace lector::test {
+namespace {
+
+using app::Principal;
+using login::Login;
+using QMB = QMessageBox;
+
+QApplication& Aplicacion() {
+  static int argc = 1;
+  static char nombre[] = "test_gui";
+  static char* argv[] = {nombre, nullptr};
+  static auto* app = new QApplication(argc, argv);
+  return *app;
+}
+
+// Answers the next message boxes, in order, as each one opens.
+void Responde(std::deque<QMB::StandardButton> botones) {
+  auto* t = new QTimer(&Aplicacion());
+  QObject::connect(t, &QTimer::timeout, t, [t, botones]() mutable {
+    auto* caja = qobject_cast<QMB*>(QApplication::activeModalWidget());
+    if (!caja || caja->property("respondida").toBool()) return;
+    caja->setProperty("respondida", true);
+    caja->button(botones.front())->click();
+    botones.pop_front();
+    if (botones.empty()) t->deleteLater();
+  });
+  t->start(5);
+}
+
+bool Espera(const std::function<bool()>& cond) {
+  return QTest::qWaitFor(cond, 20000);
+}
+
+class Ventanas : public ::testing::Test {
+ protected:
+  Ventanas() {
+    sim.AgregaCuenta("ana", "clave1");
+    sim.Inicia();
+    l.urlBase = sim.UrlBase();
+    l.sdk = &sdk;
+    l.alcance = &alcance;
+    p.hayBandeja = [this] { return bandeja; };
+    p.salida = [this] { bandejaAlSalir.push_back(Bandeja()->isVisible()); };
+  }
+  // The settings a previous run left.
+  void Recuerda(bool rec, bool aut, const std::string& usuario, const std::string& clave) {
+    l.estado.Recordar = rec;
+    l.estado.AutoIngreso = aut;
+    l.estado.Usuario = usuario;
+    l.estado.Clave = clave;
+    GuardaConfig(l);
+    l.estado = Estado{};
+  }
+  template <typename W = QWidget>
+  W* De(QWidget& ventana, const char* nombre) {
+    W* w = ventana.findChild<W*>(nombre);
+    EXPECT_NE(w, nullptr) << nombre;
+    return w;
+  }
+  QTimer* Timer(QObject& o, const char* nombre) { return o.findChild<QTimer*>(nombre); }
+  QSystemTrayIcon* Bandeja() { return p.findChild<QSystemTrayIcon*>("bandeja"); }
+  std::vector<std::string> Log() {
+    std::vector<std::string> lineas;
+    auto* log = De<QListWidget>(p, "log");
+    for (int i = 0; i < log->count(); ++i) lineas.push_back(log->item(i)->text().toStdString());
+    return lineas;
+  }
+  // Signs in by hand; no cycle comes while the test runs.
+  void Ingresa() {
+    login.MuestraModal();
+    De<QLineEdit>(login, "TUser")->setText("ana");
+    De<QLineEdit>(login, "TPass")->setText("clave1");
+    login.cmdOK_Click();
+    ASSERT_TRUE(l.estado.SesionAbierta);
+    p.SetInterval(3600 * 1000);
+  }
+
+  QApplication& app = Aplicacion();
+  CarpetaTemporal carpeta;
+  ManualClock reloj;
+  servicesim::ServiceSim sim;
+  RecordingSdk sdk;
+  TablaAlcance alcance;
+  Principal p{reloj, carpeta.ruta(), false};
+  Lector& l = p.lector();
+  Login login{p};
+  bool bandeja = true;
+  std::vector<bool> bandejaAlSalir;  // whether the tray icon still showed when the program ended
+};
+
+struct Apertura {
+  const char* caso;
+  bool rec, aut;
+  const char *usuario, *clave;
+  const char *tuser, *tpass;  // what the boxes show
+  bool entradas, foco;        // inputs enabled, focus in TPass
+  bool automatico;            // the automatic login is waiting
+};
+
+TEST_F(Ventanas, AperturaSegunLoRecordado) {
+  const Apertura casos[] = {
+      {"primera vez", false, false, nullptr, nullptr, "", "", true, false, false},
+      {"usuario recordado", true, false, "ana", "clave1", "ana", "", true, true, false},
+      {"auto sin recordar", false, true, "ana", "clave1", "", "", true, false, false},
+      {"ambos", true, true, "ana", "clave1", "ana", "clave1", false, false, true},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.caso);
+    std::filesystem::remove(l.ArchivoIni());
+    if (c.usuario) Recuerda(c.rec, c.aut, c.usuario, c.clave);
+    login.MuestraModal();
+    EXPECT_EQ(De<QLineEdit>(login, "TUser")->text().toStdString(), c.tuser);
+    EXPECT_EQ(De<QLineEdit>(login, "TPass")->text().toStdString(), c.tpass);
+    EXPECT_EQ(De<QCheckBox>(login, "CRec")->isChecked(), c.rec);
+    EXPECT_EQ(De<QCheckBox>(login, "CAuto")->isChecked(), c.aut);
+    for (const char* n : {"TUser", "TPass", "CRec", "CAuto"})
+      EXPECT_EQ(De(login, n)->isEnabled(), c.entradas) << n;
+    EXPECT_EQ(login.focusWidget() == De(login, "TPass"), c.foco);
+    EXPECT_EQ(login.IngresoAutomatico(), c.automatico);
+    login.Detiene();
+    login.hide();
+  }
+}
+
+TEST_F(Ventanas, IngresoAutomaticoReintentaCadaTreintaSegundos) {
+  Recuerda(true, true, "ana", "clave1");
+  l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoLibre()) + "/";  // nobody answers
+  login.MuestraModal();
+  QTimer* reintento = Timer(login, "TimerIni");
+  ASSERT_TRUE(Espera([&] { return reintento->isActive(); }));
+  EXPECT_EQ(reintento->interval(), 30000);
+  EXPECT_TRUE(De(login, "cmdOK")->isEnabled());
+  EXPECT_EQ(login.cursor().shape(), Qt::ArrowCursor);
+  EXPECT_TRUE(De(login, "TPass")->isEnabled());
+  EXPECT_FALSE(De(login, "CAuto")->isEnabled());
+
+  l.urlBase = sim.UrlBase();
+  login.TimerIni_Timer();  // the 30 s have passed
+  EXPECT_TRUE(l.estado.SesionAbierta);
+  EXPECT_FALSE(login.isVisible());
+  EXPECT_TRUE(Timer(p, "TProcess")->isActive());
+  EXPECT_FALSE(reintento->isActive());
+}
+
+TEST_F(Ventanas, RecordarDesmarcadoDesmarcaAutomatico) {
+  login.MuestraModal();
+  auto* rec = De<QCheckBox>(login, "CRec");
+  auto* aut = De<QCheckBox>(login, "CAuto");
+  aut->click();
+  EXPECT_TRUE(aut->isChecked());
+  EXPECT_FALSE(rec->isChecked());  // checking CAuto alone leaves CRec
+  rec->click();
+  rec->click();
+  EXPECT_FALSE(rec->isChecked());
+  EXPECT_FALSE(aut->isChecked());
+}
+
+TEST_F(Ventanas, SalirTerminaSinTocarLaConfiguracion) {
+  Recuerda(true, false, "ana", "clave1");
+  const std::string antes = LeeArchivo(l.ArchivoIni());
+  const std::pair<const char*, std::function<void(Login&)>> salidas[] = {
+      {"Salir", [&](Login& v) { QTest::mouseClick(De(v, "cmdCancel"), Qt::LeftButton); }},
+      {"Esc", [](Login& v) { QTest::keyClick(&v, Qt::Key_Escape); }},
+      {"cierre", [](Login& v) { v.close(); }},
+  };
+  for (const auto& [como, sal] : salidas) {
+    SCOPED_TRACE(como);
+    Principal otra{reloj, carpeta.ruta(), false};
+    Login ventana{otra};
+    int terminado = 0;
+    otra.salida = [&] { ++terminado; };
+    ventana.MuestraModal();
+    De<QLineEdit>(ventana, "TPass")->setText("otra");
+    sal(ventana);
+    EXPECT_EQ(terminado, 1);
+  }
+  EXPECT_EQ(LeeArchivo(l.ArchivoIni()), antes);
+}
+
+TEST_F(Ventanas, LineasDelLogArribaYLaNumero10001Vacia) {
+  p.AddLog("primera");
+  p.AddLog("segunda");
+  EXPECT_EQ(Log(), (std::vector<std::string>{"03/03/26 14:05 segunda", "03/03/26 14:05 primera"}));
+  for (int i = 3; i <= 10000; ++i) p.AddLog("x");
+  EXPECT_EQ(Log().size(), 10000u);
+  p.AddLog("10001");
+  EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(Ventanas, CerrarSesionSiYLuegoNoALaSalida) {
+  Recuerda(true, true, "ana", "clave1");
+  Ingresa();
+  Responde({QMB::No});
+  p.MnuTray_Click(3);  // "Cerrar Sesión", answered No: nothing changes
+  EXPECT_TRUE(l.estado.SesionAbierta);
+  EXPECT_FALSE(login.isVisible());
+
+  Responde({QMB::Yes, QMB::No});
+  p.MnuTray_Click(3);
+  EXPECT_EQ(Decodifica(LeeIni(l.ArchivoIni(), "USER", "AUTO", "")), "0");
+  EXPECT_FALSE(l.estado.SesionAbierta);
+  EXPECT_TRUE(login.isVisible());
+  EXPECT_TRUE(De(login, "TUser")->isEnabled());
+  EXPECT_TRUE(De(login, "TPass")->isEnabled());
+  EXPECT_TRUE(Espera([&] { return !p.isVisible(); }));
+  EXPECT_TRUE(Timer(p, "TProcess")->isActive());
+  EXPECT_TRUE(Bandeja()->isVisible());
+  EXPECT_TRUE(bandejaAlSalir.empty());
+}
+
+TEST_F(Ventanas, SalidaConfirmadaQuitaPrimeroElIcono) {
+  Ingresa();
+  EXPECT_TRUE(Bandeja()->isVisible());
+  EXPECT_EQ(Bandeja()->toolTip().toStdString(), kTituloVentana);
+  EXPECT_EQ(De<QLabel>(p, "LID")->text().toStdString(), "ID: " + l.estado.IdEquipo);
+  Responde({QMB::Yes});
+  p.MnuTray_Click(4);  // "Cerrar"
+  EXPECT_EQ(bandejaAlSalir, std::vector<bool>{false});
+  EXPECT_FALSE(l.estado.SesionAbierta);
+  EXPECT_FALSE(Timer(p, "TProcess")->isActive());
+}
+
+TEST_F(Ventanas, SinBandejaLaVentanaQuedaALaVista) {
+  bandeja = false;
+  Ingresa();
+  p.showMinimized();
+  Responde({QMB::No});
+  p.close();
+  EXPECT_TRUE(p.isVisible());
+  EXPECT_FALSE(Timer(p, "ocultar")->isActive());
+  auto log = Log();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](auto& s) { return s.find("No hay área de notificación") != s.npos; }),
+            1);
+}
+
+}  // namespace
+}  // namespace lector::test
