@@ -22,6 +22,11 @@
 #include "login/Login.h"
 #include "support/Ini.h"
 
+// fontconfig keeps a pattern of its own for the life of the process; the leak is not ours.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
+
 namespace lector::test {
 namespace {
 
