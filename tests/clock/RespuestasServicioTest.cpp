@@ -95,12 +95,9 @@ TEST_F(RespuestasServicio, UploadWithOtherFirmwareUsesOnlyThePlainTemplateReads)
   for (auto fila : {"15 - Entrada", "16 - Entrada", "160 - Salida"}) l.display.AddReloj(fila);
   ASSERT_TRUE(ConectaReloj(l, "127.0.0.2", "S1"));
   sdk.Olvida();
-  try {  // a card that is not a number fails the upload
-    SubeUsuarios(l, "127.0.0.2", "15;16", "S1", "7");
-    ADD_FAILURE() << "accepted";
-  } catch (const Falla& f) {
-    EXPECT_EQ(f.numero, kTipoIncompatible);
-  }
+  // A card that is not a number fails the upload.
+  EXPECT_EQ(NumeroDeFalla([&] { SubeUsuarios(l, "127.0.0.2", "15;16", "S1", "7"); }),
+            kTipoIncompatible);
   sdk.usuarios[1].tarjeta = "";
   sdk.Olvida();
   EXPECT_FALSE(SubeUsuarios(l, "127.0.0.2", "15;16", "S1", "7"));  // the last user has none

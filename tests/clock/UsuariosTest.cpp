@@ -43,6 +43,7 @@ TEST_F(Usuarios, AllUsersAsJson) {
             R"([{"codigo":"15","nombre":"ANA","estado":"True","permisos":"0"},)"
             R"({"codigo":"16","nombre":"LUIS \"EL\"","estado":"False","permisos":"3"}])");
   EXPECT_EQ(sdk.De("SSR_GetAllUserInfo").size(), 4u);
+  EXPECT_EQ(p.display.De("DoEvents").size(), 1u);
   sdk.usuarios.clear();
   EXPECT_EQ(LeeUsuarios(p.l, "127.0.0.2", "S1"), "[]");
   sdk.resultados["ReadAllUserID"] = false;
@@ -59,6 +60,7 @@ TEST_F(Usuarios, OneUserWithTheFingerprintSearchInItsOrder) {
   EXPECT_EQ(LeeUsuario(p.l, "127.0.0.2", "15", "S1"),
             R"([{"codigo":"15","nombre":"ANA","estado":"True","permisos":"0","huellas":"1"}])");
   EXPECT_EQ(sdk.Recientes(), " SSR_GetUserInfo(1,\"15\")" + PorDedo("GetUserTmpExStr", "15", 0, 2));
+  EXPECT_EQ(p.display.De("DoEvents").size(), 3u);  // a yield after each template read
 
   // No extended template: finger 15, then the ten fingers, stopping at the first hit.
   sdk.plantillasEx = {{{"15", 0}, std::string(20, 'T')}};  // too short to count

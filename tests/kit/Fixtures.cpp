@@ -1,5 +1,7 @@
 #include "kit/Fixtures.h"
 
+#include "support/Falla.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -50,6 +52,15 @@ int PuertoLibre() {
   ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
   ::close(s);
   return ntohs(a.sin_port);
+}
+
+int NumeroDeFalla(const std::function<void()>& accion) {
+  try {
+    accion();
+  } catch (const Falla& f) {
+    return f.numero;
+  }
+  return 0;
 }
 
 std::string LeeArchivo(const std::filesystem::path& ruta) {

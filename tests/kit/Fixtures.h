@@ -41,6 +41,9 @@ bool EsperaHasta(const std::function<bool()>& cond,
 // A loopback TCP port nothing listens on (bound, then released).
 int PuertoLibre();
 
+// The number of the failure that `accion` throws; 0 when it throws none.
+int NumeroDeFalla(const std::function<void()>& accion);
+
 // Reads a whole file as bytes ("" when missing).
 std::string LeeArchivo(const std::filesystem::path& ruta);
 

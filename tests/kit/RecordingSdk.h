@@ -44,8 +44,6 @@ class RecordingSdk : public clock::ClockSdk {
   std::map<std::string, bool> resultados;
   // Member name -> failure thrown when it is called (after the call is recorded).
   std::map<std::string, Falla> fallas;
-  // SSR_GetGeneralLogData calls are many; they are counted but recorded only when true.
-  bool registraLecturas = true;
   long lecturaQueFalla = 0;  // that SSR_GetGeneralLogData call throws failure 1003 (0: none)
 
   // --- What happened ---
@@ -94,11 +92,7 @@ class RecordingSdk : public clock::ClockSdk {
                              int32_t& me, int32_t& d, int32_t& h, int32_t& mi, int32_t& s,
                              int32_t& w) override {
     if (++lecturasRegistro == lecturaQueFalla) throw Falla(1003, "Conexion perdida");
-    bool hay = registrosCargados_ && siguienteRegistro_ < registros.size();
-    if (registraLecturas || !hay)
-      hay = Llamada(__func__, hay, m);
-    else if (auto f = fallas.find(__func__); f != fallas.end())
-      throw f->second;
+    bool hay = Llamada(__func__, registrosCargados_ && siguienteRegistro_ < registros.size(), m);
     if (!hay || siguienteRegistro_ >= registros.size()) return false;
     const Registro& r = registros[siguienteRegistro_++];
     e = r.enrolamiento;

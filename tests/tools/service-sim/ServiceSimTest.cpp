@@ -48,15 +48,12 @@ class ServiceSimTest : public ::testing::Test {
     sim.AgregaReloj("ana", NuevoReloj("1", "S1", "7", "Entrada", "2", "127.0.0.2"));
     return sim.Inicia();
   }
-  std::string Get(const std::string& ruta) {
-    auto r = cli.Get(ruta.c_str());
-    return r ? r->body : "<sin respuesta>";
-  }
+  std::string Get(const std::string& ruta) { return Texto(cli.Get(ruta)); }
   std::string Post(const std::string& ruta, const std::string& cuerpo,
-                   const std::string& tipo = "application/x-www-form-urlencoded") {
-    auto r = cli.Post(ruta.c_str(), cuerpo, tipo.c_str());
-    return r ? r->body : "<sin respuesta>";
+                   const char* tipo = "application/x-www-form-urlencoded") {
+    return Texto(cli.Post(ruta, cuerpo, tipo));
   }
+  static std::string Texto(const httplib::Result& r) { return r ? r->body : "<sin respuesta>"; }
   std::string Ingresa() {
     std::string ss = Get("/main/ajax.php?call=ss");
     return Get("/login2.php?ss=" + ss +
@@ -166,13 +163,9 @@ TEST(ProgramaServiceSim, SirveElArchivoYLoGuardaAlTerminar) {
   // The program never outlives the test, whatever happens below.
   struct Termina {
     pid_t pid;
-    int estado = 0;
-    bool esperado = false;
+    int estado = -1;
     void operator()() {
-      if (esperado) return;
-      kill(pid, SIGTERM);
-      waitpid(pid, &estado, 0);
-      esperado = true;
+      if (estado == -1 && kill(pid, SIGTERM) == 0) waitpid(pid, &estado, 0);
     }
     ~Termina() { (*this)(); }
   } termina{pid};
@@ -180,9 +173,8 @@ TEST(ProgramaServiceSim, SirveElArchivoYLoGuardaAlTerminar) {
   ASSERT_TRUE(EsperaHasta([&] { return static_cast<bool>(cli.Get("/_sim/estado")); }));
   cli.Post("/_sim/tareas", R"({"relojid":"7","codigo":"PI"})", "application/json");
   termina();
-  int estado = termina.estado;
-  ASSERT_TRUE(WIFEXITED(estado));
-  EXPECT_EQ(WEXITSTATUS(estado), 0);
+  ASSERT_TRUE(WIFEXITED(termina.estado));
+  EXPECT_EQ(WEXITSTATUS(termina.estado), 0);
   std::ifstream f(datos);
   auto j = nlohmann::json::parse(f);
   auto tareas = j["cuentas"][0]["relojes"][0]["tareas"];
