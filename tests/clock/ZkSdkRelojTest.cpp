@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 
@@ -642,14 +643,164 @@ TEST_F(ZkSdkReloj, RespuestasMalasORechazadas) {
   EXPECT_FALSE(sdk_.GetFirmwareVersion(1, texto));
   EXPECT_FALSE(sdk_.Conectado());
   ASSERT_TRUE(Conecta());
-  reloj_->AgregaFalla({TipoFalla::kChecksumMalo, CMD_OPTIONS_RRQ, 0, 1});
-  EXPECT_FALSE(sdk_.GetSerialNumber(0, texto));
-  EXPECT_FALSE(sdk_.Conectado());
-  ASSERT_TRUE(Conecta());
   reloj_->AgregaFalla({TipoFalla::kBasura, CMD_DATA_RDY, 70000, 1});
   EXPECT_FALSE(sdk_.ReadGeneralLogData(0));
   ASSERT_TRUE(Conecta());
   EXPECT_TRUE(sdk_.GetSerialNumber(0, texto));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Datagrams lost, repeated or overtaken: the chunk is asked for again, never joined across a gap.
+
+struct CasoDatagrama {
+  const char* falla;  // command-line form
+  int usuarios, marcaciones;
+  bool lee;  // the read succeeds (the fault hits one try only)
+};
+
+TEST_F(ZkSdkReloj, DatagramasPerdidosRepetidosODesordenados) {
+  const CasoDatagrama casos[] = {
+      {"drop=3@CMD_DATA_RDY*1", 10, 2000, true},     {"duplicate=3@CMD_DATA_RDY*1", 10, 2000, true},
+      {"reorder=17@CMD_DATA_RDY*1", 10, 2000, true},  // the last DATA after the ACK_OK
+      {"reorder=8@CMD_DATA_RDY*1", 10, 500, true},    // the short last DATA before a full one
+      {"drop=3@CMD_DATA_RDY*1", 1000, 0, true},       // 28-byte users
+      {"drop=3@CMD_DATA_RDY", 10, 2000, false},       // every try: nothing, not part
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(std::string(c.falla) + " " + std::to_string(c.marcaciones));
+    EstadoReloj e;
+    e.formatoUsuario = 28;
+    e.formatoMarcacion = 16;
+    Genera(e, c.usuarios, c.marcaciones, 3);
+    clocksim::Opciones o;
+    o.tcp = false;
+    o.udp = true;
+    Arranca(e, o);
+    std::string error;
+    reloj_->AgregaFalla(*clocksim::LeeFalla(c.falla, error));
+    ASSERT_TRUE(Conecta());
+    if (c.marcaciones) {
+      EXPECT_EQ(sdk_.ReadGeneralLogData(0), c.lee);
+      const auto v = LeeTodo(sdk_);
+      ASSERT_EQ(v.size(), c.lee ? e.marcaciones.size() : 0u);
+      for (size_t i = 0; i < v.size(); ++i)
+        EsperaIgual(v[i], e.marcaciones[i], e.marcaciones[i].usuario);
+    } else {
+      EXPECT_EQ(sdk_.ReadAllUserID(1), c.lee);
+      std::string id, nombre, clave;
+      int32_t priv;
+      bool hab;
+      for (const auto& u : e.usuarios) {
+        ASSERT_TRUE(sdk_.SSR_GetAllUserInfo(1, id, nombre, clave, priv, hab));
+        EXPECT_EQ(id, u.id);
+        std::string tarjeta;
+        sdk_.GetStrCardNumber(tarjeta);
+        EXPECT_EQ(tarjeta, std::to_string(u.tarjeta));
+      }
+      EXPECT_FALSE(sdk_.SSR_GetAllUserInfo(1, id, nombre, clave, priv, hab));
+    }
+    sdk_.Disconnect();
+    reloj_->Detiene();
+  }
+}
+
+// A punch between the count and the data, or no count at all: the layout comes from the data.
+struct CasoCuenta {
+  const char* falla;
+  size_t formato;
+  size_t leidas;
+};
+
+TEST_F(ZkSdkReloj, CuentaQueNoCoincideConLosDatos) {
+  const CasoCuenta casos[] = {
+      {"punch@CMD_GET_FREE_SIZES*1", 40, 3},
+      {"punch@CMD_GET_FREE_SIZES*1", 16, 3},
+      {"punch@CMD_GET_FREE_SIZES*1", 8, 3},
+      {"refuse@CMD_GET_FREE_SIZES*1", 40, 2},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(std::string(c.falla) + " " + std::to_string(c.formato));
+    EstadoReloj e;
+    e.usuarios = {UsuarioSim(1, "1001", "Ana"), UsuarioSim(7, "77", "Luis")};
+    e.horaFija = clocksim::SegundosCiviles({2026, 3, 2, 8, 0, 0});
+    e.formatoMarcacion = c.formato;
+    e.Marca("77", 1, 15, clocksim::SegundosCiviles({2026, 3, 1, 7, 0, 0}));
+    e.Marca("1001");
+    Arranca(e);
+    std::string error;
+    reloj_->AgregaFalla(*clocksim::LeeFalla(c.falla, error));
+    ASSERT_TRUE(Conecta());
+    ASSERT_TRUE(sdk_.ReadGeneralLogData(0));
+    const auto v = LeeTodo(sdk_);
+    const auto s = Estado();
+    ASSERT_EQ(v.size(), c.leidas);
+    for (size_t i = 0; i < v.size(); ++i)
+      EsperaIgual(v[i], s.marcaciones[i], s.marcaciones[i].usuario);
+    // The count is asked for while the clock is disabled, when nobody can punch.
+    const auto h = reloj_->Historial();
+    auto posicion = [&](uint16_t comando) {
+      return std::find_if(h.begin(), h.end(), [&](const auto& x) { return x.comando == comando; });
+    };
+    EXPECT_LT(posicion(CMD_DISABLEDEVICE), posicion(CMD_GET_FREE_SIZES));
+    sdk_.Disconnect();
+    reloj_->Detiene();
+  }
+}
+
+// A user that was not delivered leaves no card behind for the next GetStrCardNumber.
+TEST_F(ZkSdkReloj, UsuarioNoLeidoNoDejaTarjeta) {
+  EstadoReloj e;
+  e.usuarios = {UsuarioSim(1, "1", "Ana"), UsuarioSim(2, "2", "Eva")};
+  e.usuarios[0].tarjeta = 555;
+  Arranca(e);
+  std::string nombre, clave, tarjeta;
+  int32_t priv;
+  bool hab;
+  ASSERT_TRUE(Conecta());
+  ASSERT_TRUE(sdk_.SSR_GetUserInfo(1, "1", nombre, clave, priv, hab));
+  sdk_.Disconnect();  // the connection dropped
+  EXPECT_FALSE(sdk_.SSR_GetUserInfo(1, "2", nombre, clave, priv, hab));
+  ASSERT_TRUE(sdk_.GetStrCardNumber(tarjeta));
+  EXPECT_EQ(tarjeta, "0");
+  ASSERT_TRUE(Conecta());
+  ASSERT_TRUE(sdk_.SetStrCardNumber("555"));
+  reloj_->AgregaFalla({TipoFalla::kRechaza, CMD_DATA_WRRQ, 0, 1});  // no user table
+  EXPECT_FALSE(sdk_.SSR_GetUserInfo(1, "2", nombre, clave, priv, hab));
+  ASSERT_TRUE(sdk_.GetStrCardNumber(tarjeta));
+  EXPECT_EQ(tarjeta, "0");
+}
+
+// What real clocks do that our emulator would not: slow to prepare a big log, deaf to our face
+// commands, and a checksum computed their own way.
+TEST_F(ZkSdkReloj, LoQueHacenLosRelojesReales) {
+  EstadoReloj e;
+  Genera(e, 5, 3000, 1);
+  e.usuarios[0].id = "300";
+  e.plantillas[{e.usuarios[0].uid, 0}] = {1, Azar(600, 1)};
+  Arranca(e);
+  ZkSdk sdk(1500ms);
+  ASSERT_TRUE(Conecta(sdk));
+  reloj_->AgregaFalla({TipoFalla::kRetrasa, CMD_DATA_WRRQ, 2500, 1});
+  ASSERT_TRUE(sdk.ReadGeneralLogData(0));
+  EXPECT_EQ(LeeTodo(sdk).size(), 3000u);
+
+  std::string texto;
+  int32_t largo;
+  reloj_->AgregaFalla({TipoFalla::kMudo, CMD_FACE_RRQ, 0, 1});
+  EXPECT_FALSE(sdk.GetUserFaceStr(1, "300", 50, texto, largo));
+  reloj_->AgregaFalla({TipoFalla::kRetrasa, CMD_FACE_RRQ, 1300, 1});
+  EXPECT_FALSE(sdk.GetUserFaceStr(1, "300", 50, texto, largo));  // its answer comes late
+  EXPECT_TRUE(sdk.SSR_GetUserTmpStr(1, "300", 0, texto, largo));
+  EXPECT_EQ(largo, 600);
+  reloj_->AgregaFalla({TipoFalla::kMudo, CMD_FACE_WRQ, 0, -1});
+  EXPECT_TRUE(sdk.SSR_DeleteEnrollData(1, "300", 12));
+  EXPECT_FALSE(Estado().BuscaId("300"));
+
+  reloj_->AgregaFalla({TipoFalla::kChecksumMalo, CMD_OPTIONS_RRQ, 0, 1});
+  EXPECT_TRUE(sdk.GetSerialNumber(0, texto));
+  EXPECT_EQ(texto, e.serie);
+  EXPECT_TRUE(sdk.Conectado());
+  sdk.Disconnect();
 }
 
 }  // namespace

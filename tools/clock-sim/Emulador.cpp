@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -440,7 +441,9 @@ bool Emulador::Procesa(Sesion& s, const zk::Bytes& payload, Cliente* tcp,
   const Transporte t = tcp ? Transporte::kTcp : Transporte::kUdp;
   Respuesta r;
   std::optional<Falla> retraso, basura, checksumMalo, corta;
-  bool mudo = false, rechazado = false;
+  std::vector<Falla*> enElCamino;  // datagrams lost, repeated or overtaken
+  bool mudo = false, rechazado = false, marca = false;
+  std::vector<PaqueteEnviado> paquetes;
   {
     std::lock_guard<std::mutex> l(mutex_);
     for (auto& f : fallas_) {
@@ -464,6 +467,14 @@ bool Emulador::Procesa(Sesion& s, const zk::Bytes& payload, Cliente* tcp,
         case TipoFalla::kMudo:
           mudo = true;
           break;
+        case TipoFalla::kPierde:
+        case TipoFalla::kDuplica:
+        case TipoFalla::kReordena:
+          enElCamino.push_back(&f);
+          continue;  // counted when the answer has that packet
+        case TipoFalla::kMarca:
+          marca = true;
+          break;
       }
       if (f.veces > 0) --f.veces;
     }
@@ -472,6 +483,26 @@ bool Emulador::Procesa(Sesion& s, const zk::Bytes& payload, Cliente* tcp,
       r.detalle = "rechazado (falla)";
     } else {
       r = s.Atiende(estado_, *pedido);
+    }
+    if (marca) {
+      // Someone at the clock punches just now: the answer already built does not count it.
+      estado_.Marca(estado_.usuarios.empty() ? "1" : estado_.usuarios.front().id);
+      r.detalle += " (falla: marcación nueva)";
+    }
+    paquetes = Enmarca(r, s.IdPara(*pedido), pedido->idRespuesta, t);
+    for (Falla* f : enElCamino) {
+      const size_t n = f->valor;
+      if (n == 0 || n > paquetes.size()) continue;
+      auto it = paquetes.begin() + static_cast<std::ptrdiff_t>(n - 1);
+      if (f->tipo == TipoFalla::kPierde) {
+        paquetes.erase(it);
+      } else if (f->tipo == TipoFalla::kDuplica) {
+        paquetes.insert(it, *it);
+      } else if (n < paquetes.size()) {
+        std::iter_swap(it, it + 1);
+      }
+      if (f->veces > 0) --f->veces;
+      r.detalle += " (falla: paquete " + std::to_string(n) + " " + DescribeFalla(*f) + ")";
     }
     Evento ev{pedido->comando,
               mudo || r.paquetes.empty() ? uint16_t{0} : r.paquetes[0].codigo,
@@ -507,7 +538,6 @@ bool Emulador::Procesa(Sesion& s, const zk::Bytes& payload, Cliente* tcp,
   if (mudo) return true;
   if (retraso && !Espera(std::chrono::milliseconds(retraso->valor))) return false;
 
-  auto paquetes = Enmarca(r, s.IdPara(*pedido), pedido->idRespuesta, t);
   for (auto& q : paquetes) {
     if (basura) {
       std::mt19937 azar(static_cast<uint32_t>(q.bytes.size() * 7919 + pedido->idRespuesta));

@@ -21,6 +21,10 @@ const NombreTipo kTipos[] = {
     {"refuse", TipoFalla::kRechaza, false},
     {"bad-checksum", TipoFalla::kChecksumMalo, false},
     {"silent", TipoFalla::kMudo, false},
+    {"drop", TipoFalla::kPierde, true},
+    {"duplicate", TipoFalla::kDuplica, true},
+    {"reorder", TipoFalla::kReordena, true},
+    {"punch", TipoFalla::kMarca, false},
 };
 
 std::optional<uint32_t> Numero(const std::string& s) {
@@ -94,7 +98,8 @@ std::optional<Falla> LeeFalla(const std::string& texto, std::string& error) {
     return f;
   }
   error = "falla desconocida \"" + resto +
-          "\" (drop-after, delay, garbage, refuse, bad-checksum, silent)";
+          "\" (drop-after, delay, garbage, refuse, bad-checksum, silent, drop, duplicate, "
+          "reorder, punch)";
   return std::nullopt;
 }
 

@@ -13,6 +13,12 @@ enum class TipoFalla {
   kRechaza,       // answer CMD_ACK_ERROR without carrying the command out
   kChecksumMalo,  // answer with a wrong checksum
   kMudo,          // never answer (the connection stays open)
+  // Datagrams lost, repeated or overtaken on the way: `valor` is the packet of the answer it
+  // hits, counting from 1 (PREPARE_DATA, each DATA datagram, ACK_OK). On TCP a whole frame.
+  kPierde,    // the packet is not sent
+  kDuplica,   // the packet is sent twice
+  kReordena,  // the packet goes after the one that follows it
+  kMarca,     // a user punches right after the command is carried out (a record is added)
 };
 
 struct Falla {
@@ -23,8 +29,9 @@ struct Falla {
 };
 
 // Command-line form: KIND[=VALUE][@COMMAND][*TIMES], KIND one of drop-after, delay, garbage,
-// refuse, bad-checksum, silent; COMMAND a number or a name such as CMD_DATA_RDY or data_rdy.
-// Examples: "drop-after=100000", "delay=300@CMD_GET_TIME", "refuse@1503*1", "silent".
+// refuse, bad-checksum, silent, drop, duplicate, reorder, punch; COMMAND a number or a name such as
+// CMD_DATA_RDY or data_rdy. Examples: "drop-after=100000", "delay=300@CMD_GET_TIME",
+// "refuse@1503*1", "silent".
 std::optional<Falla> LeeFalla(const std::string& texto, std::string& error);
 std::string DescribeFalla(const Falla& f);
 

@@ -189,7 +189,22 @@ FechaHora DecodificaHora(uint32_t t) {
 // ---------------------------------------------------------------------------------------------
 
 bool TamMarcacionValido(size_t tam) {
-  return tam == 8 || tam == 16 || tam >= 40;
+  return tam == 8 || tam == 16 || tam == 40 || tam == 49;
+}
+
+bool MarcacionesPlausibles(const uint8_t* p, size_t n, size_t tam) {
+  if (!TamMarcacionValido(tam) || n % tam) return false;
+  constexpr uint32_t kUltimaHora = 3214079999u;  // 2099-12-31 23:59:59
+  for (const uint8_t* r = p; r < p + n; r += tam) {
+    if (tam == 8 && LeeU32(r + 3) > kUltimaHora) return false;
+    if (tam == 16 && (LeeU32(r + 4) > kUltimaHora || r[10] || r[11])) return false;
+    if (tam >= 40) {
+      if (LeeU32(r + 27) > kUltimaHora) return false;
+      for (size_t i = 2; i < 26 && r[i]; ++i)
+        if (r[i] < 0x20 || r[i] > 0x7E) return false;
+    }
+  }
+  return true;
 }
 
 bool DecodificaMarcacion(const uint8_t* p, size_t tam, Marcacion& m) {

@@ -228,8 +228,12 @@ struct Marcacion {
   uint32_t codigoTrabajo = 0;  // 16 only
 };
 
-// Whether a record size is one we can read (8, 16, or 40 and above).
+// Whether a record size is a layout devices use: 8, 16, 40 or 49.
 bool TamMarcacionValido(size_t tam);
+// Whether n bytes read as whole records of `tam` bytes that look like records: a packed time
+// up to 2099 and, in 40/49 bytes, a printable user id; in 16 bytes, zero reserved bytes. Used to
+// tell the layout from the data when the record count cannot.
+bool MarcacionesPlausibles(const uint8_t* p, size_t n, size_t tam);
 // Decodes one record of `tam` bytes at p (p must hold tam bytes). False for a size we cannot
 // read. The user id of a 40-byte record stops at its first NUL.
 bool DecodificaMarcacion(const uint8_t* p, size_t tam, Marcacion& m);
@@ -340,7 +344,7 @@ struct CuerpoConjunto {
 std::optional<CuerpoConjunto> LeeConjunto(const uint8_t* p, size_t n);
 
 // Record size from the byte count and the record count of CMD_GET_FREE_SIZES: 0 when they do
-// not divide or the quotient is not a layout we read (attendance: 8, 16, >=40; users: 28, 72).
+// not divide or the quotient is not a layout we read (attendance: 8, 16, 40, 49; users: 28, 72).
 size_t TamRegistroMarcacion(size_t bytes, uint32_t cuenta);
 size_t TamRegistroUsuario(size_t bytes, uint32_t cuenta);
 

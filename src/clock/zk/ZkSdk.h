@@ -3,10 +3,20 @@
 //
 // Transport: TCP to the given port first; when the TCP connection is refused, the same exchange
 // over UDP. One connection at a time. Every request waits for its answer up to the time-out
-// given to the constructor (5 s by default). Bulk reads (records, users) ask for one chunk at a
-// time (65 472 bytes on TCP, 16 KiB on UDP), each chunk with its own time-out and up to three
-// tries. A broken connection (closed, reset, garbage, no answer) makes every later call answer
-// false (or empty) until the next Connect_Net; nothing throws for a device or network refusal.
+// given to the constructor (5 s by default), except the preparation of a bulk read (up to 60 s:
+// a full log takes a clock a while) and our face commands (1 s, and no answer leaves the
+// connection up: real clocks may ignore them). Bulk reads (records, users) ask for one chunk at
+// a time (65 472 bytes on TCP, 16 KiB on UDP), each chunk with its own time-out and up to three
+// tries; a chunk must come whole: a UDP datagram lost, repeated or overtaken makes that try
+// fail, and a chunk that three tries cannot complete fails the whole read. A broken connection
+// (closed, reset, garbage, no answer) makes every later call answer false (or empty) until the
+// next Connect_Net; nothing throws for a device or network refusal. Checksums are computed on
+// what we send; on what we receive a mismatch is only reported (once per connection), as the
+// clients used with real clocks do not check it at all.
+//
+// Record layout: the record count is read with the clock disabled, and the layout (40, 49, 16
+// or 8 bytes) is data bytes / count when the records read as that layout; otherwise (no count,
+// a miscount) the layout the data hold, never records decoded across their boundaries.
 //
 // Memory: the records of ReadGeneralLogData stay as the device's raw bytes and are decoded one
 // at a time by SSR_GetGeneralLogData, so a read takes little more than the data set itself.
@@ -28,9 +38,11 @@
 // ACK_UNKNOWN, which reads as "no face" / false.
 //
 // The card number is one value, as in the vendor SDK: user reads set it to the card of the user
-// returned, SetStrCardNumber sets it, SSR_SetUserInfo writes it. It starts unset at each
-// Connect_Net; unset, SSR_SetUserInfo keeps the user's card (0 for a new user).
+// returned (0 when they return none), SetStrCardNumber sets it, SSR_SetUserInfo writes it. It
+// starts unset at each Connect_Net; unset, SSR_SetUserInfo keeps the user's card (0 for a new
+// user).
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -97,6 +109,10 @@ class ZkSdk : public ClockSdk {
                       int32_t minuto, int32_t segundo) override;
   bool ClearAdministrators(int32_t maquina) override;
 
+  // Where the one warning per connection about a received checksum goes (standard error when
+  // unset).
+  void PoneBitacora(std::function<void(const std::string&)> f) { bitacora_ = std::move(f); }
+
   // State, for tests and tools.
   bool Conectado() const { return conectado_; }
   bool PorUdp() const { return udp_; }
@@ -119,16 +135,26 @@ class ZkSdk : public ClockSdk {
   // After a read that brought nothing: waits for more until the limit. False on a time-out, or
   // on a socket error (the connection is then broken).
   bool EsperaMas(std::chrono::steady_clock::time_point limite);
-  // One request and its (first) answer; no answer in time breaks the connection.
-  std::optional<Paquete> Pide(uint16_t comando, const Bytes& datos = {});
+  // One request and its (first) answer; no answer in time breaks the connection (unless not
+  // `rompe`).
+  std::optional<Paquete> Pide(uint16_t comando, const Bytes& datos,
+                              std::chrono::milliseconds espera, bool rompe = true);
+  std::optional<Paquete> Pide(uint16_t comando, const Bytes& datos = {}) {
+    return Pide(comando, datos, espera_);
+  }
   bool PideOk(uint16_t comando, const Bytes& datos = {});
+  // A face command: ACK_OK within a second; no answer leaves the connection as it was.
+  bool PideCara(uint16_t comando, const Bytes& datos);
+  void RevisaChecksum(const uint8_t* payload, size_t n);
 
   // Transfers.
   std::optional<Bytes> LeeMasivo(const PeticionMasiva& peticion);
-  // Appends one chunk to destino; the bytes read (the device may serve fewer than asked), 0
-  // after three failed tries (the connection is then broken).
-  size_t LeeTrozo(uint32_t inicio, uint32_t tam, Bytes& destino);
-  std::optional<Bytes> LeeUnico(uint16_t comando, const Bytes& datos);
+  // Appends one whole chunk of tam bytes to destino; false after three tries that lost, repeated
+  // or reordered a packet, or got no answer (the connection is then broken).
+  bool LeeTrozo(uint32_t inicio, uint32_t tam, Bytes& destino);
+  // A single item (template, face) within `espera`; no answer breaks the connection when `rompe`.
+  std::optional<Bytes> LeeUnico(uint16_t comando, const Bytes& datos,
+                                std::chrono::milliseconds espera, bool rompe);
   bool Sube(const Bytes& datos);
   std::optional<Capacidades> LeeCapacidades();
 
@@ -148,6 +174,8 @@ class ZkSdk : public ClockSdk {
   bool Borra(const std::string& enrolamiento, int32_t respaldo);
 
   std::chrono::milliseconds espera_;
+  std::function<void(const std::string&)> bitacora_;
+  bool avisoChecksum_ = false;
   uint32_t claveComm_ = 0;
   int fd_ = -1;
   bool udp_ = false;
