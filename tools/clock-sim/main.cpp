@@ -32,7 +32,8 @@ const char kAyuda[] =
     "                          formato de marcaciones\n"
     "  --serial S  --firmware TEXTO  --platform P\n"
     "  --fault TIPO[=VALOR][@COMANDO][*VECES]   (repetible)\n"
-    "                          drop-after=N, delay=MS, garbage[=N], refuse, bad-checksum, silent\n"
+    "                          drop-after=N, delay=MS, garbage[=N], refuse, bad-checksum, silent,\n"
+    "                          drop=N, duplicate=N, reorder=N, punch\n"
     "  --no-pacing             no esperar a que el cliente lea cada paquete\n"
     "  --idle-timeout MS       corta a un cliente callado (60000)\n"
     "  --verbose N             0 nada, 1 comandos, 2 + datos, 3 + paquetes enteros\n";
