@@ -1,6 +1,7 @@
 #include "clock/Conexion.h"
 
 #include <exception>
+#include <new>
 
 #include "clock/ClockSdk.h"
 #include "support/Falla.h"
@@ -66,12 +67,11 @@ bool ConectaReloj(Lector& l, const std::string& ip, const std::string& serial) {
     verificado = true;
     EscribeLog(l, "ConectaReloj=" + std::string(TextoBooleano(resultado)));
   } catch (const std::exception& e) {
-    int numero = kFallaReloj;
-    std::string descripcion = e.what();
-    if (auto* f = dynamic_cast<const Falla*>(&e)) {
-      numero = f->numero;
-      descripcion = f->descripcion;
-    }
+    // Failures of ours and of memory keep their numbers; anything else came from the clock link.
+    const bool propia = dynamic_cast<const Falla*>(&e) || dynamic_cast<const std::bad_alloc*>(&e);
+    const Falla f = propia ? FallaActual() : Falla(kFallaReloj, e.what());
+    const int numero = f.numero;
+    const std::string& descripcion = f.descripcion;
     EscribeLog(l, "Error en ConectaReloj " + descripcion + " (" + std::to_string(numero) + ")");
     l.display.AddLog(descripcion + " (" + std::to_string(numero) + ")");
     l.display.AddLog("Error conectando a " + ip);

@@ -2,10 +2,11 @@
 
 #include <curl/curl.h>
 
+#include <cstdlib>
 #include <fstream>
-#include <new>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <sstream>
 
 #include "support/Falla.h"
@@ -29,15 +30,33 @@ void IniciaCurl() {
 // off (the request fails) rather than allowed to exhaust the memory.
 constexpr size_t kMaximoRespuesta = 64u << 20;
 
+// The answer so far, and whether the memory ran out while it was kept.
+struct Recibido {
+  std::string texto;
+  bool sinMemoria = false;
+};
+
 size_t Acumula(char* datos, size_t tam, size_t n, void* destino) {
-  auto* respuesta = static_cast<std::string*>(destino);
-  if (respuesta->size() + tam * n > kMaximoRespuesta) return 0;  // aborts the transfer
+  auto* r = static_cast<Recibido*>(destino);
+  if (r->texto.size() + tam * n > kMaximoRespuesta) return 0;  // aborts the transfer
   try {
-    respuesta->append(datos, tam * n);
+    r->texto.append(datos, tam * n);
   } catch (const std::bad_alloc&) {
-    return 0;  // never let an exception cross libcurl's C frames
+    r->sinMemoria = true;  // never let an exception cross libcurl's C frames
+    return 0;
   }
   return tam * n;
+}
+
+// The hosts no proxy serves: the environment's own list and this machine's addresses (setting
+// the list replaces the environment's, so both are given). A lone "*" already means every host.
+std::string SinProxy() {
+  const char* entorno = std::getenv("no_proxy");
+  if (!entorno || !*entorno) entorno = std::getenv("NO_PROXY");
+  std::string lista = entorno ? entorno : "";
+  if (lista == "*") return lista;
+  if (!lista.empty()) lista += ",";
+  return lista + "localhost,127.0.0.0/8,::1";
 }
 
 struct LiberaHandle {
@@ -58,13 +77,13 @@ class Peticion {
     curl_easy_setopt(h_.get(), CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h_.get(), CURLOPT_NOSIGNAL, 1L);
     // A proxy from the environment is honoured, but never for this machine's own addresses.
-    curl_easy_setopt(h_.get(), CURLOPT_NOPROXY, "localhost,127.0.0.0/8,::1");
+    curl_easy_setopt(h_.get(), CURLOPT_NOPROXY, SinProxy().c_str());
     curl_easy_setopt(h_.get(), CURLOPT_CONNECTTIMEOUT_MS, kLimiteMs);
     curl_easy_setopt(h_.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h_.get(), CURLOPT_LOW_SPEED_TIME, kLimiteMs / 1000);
     curl_easy_setopt(h_.get(), CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(h_.get(), CURLOPT_WRITEFUNCTION, Acumula);
-    curl_easy_setopt(h_.get(), CURLOPT_WRITEDATA, &respuesta_);
+    curl_easy_setopt(h_.get(), CURLOPT_WRITEDATA, &recibido_);
     curl_easy_setopt(h_.get(), CURLOPT_ERRORBUFFER, error_);
     error_[0] = 0;
   }
@@ -94,6 +113,7 @@ class Peticion {
   // Sends and receives; false with Descripcion() set when the exchange failed.
   bool Envia() {
     codigo_ = curl_easy_perform(h_.get());
+    if (recibido_.sinMemoria) throw Falla(kSinMemoria, "Memoria insuficiente");
     return codigo_ == CURLE_OK;
   }
 
@@ -110,12 +130,13 @@ class Peticion {
     return estado != 0;
   }
 
-  const std::string& Respuesta() const { return respuesta_; }
+  const std::string& Respuesta() const { return recibido_.texto; }
 
  private:
   std::unique_ptr<CURL, LiberaHandle> h_;
   std::unique_ptr<curl_slist, LiberaLista> cabeceras_;
-  std::string cuerpo_, respuesta_;
+  std::string cuerpo_;
+  Recibido recibido_;
   char error_[CURL_ERROR_SIZE];
   CURLcode codigo_ = CURLE_OK;
 };
@@ -133,8 +154,8 @@ std::string HttpGet(Lector& l, const std::string& url) {
     if (!p.Envia()) return FallaConexion(l, p.Descripcion());
     l.reloj.Dormir(kPausaMs);
     return p.Respuesta();
-  } catch (const std::exception& e) {
-    return FallaConexion(l, e.what());
+  } catch (...) {
+    return FallaConexion(l, FallaActual().descripcion);
   }
 }
 
@@ -146,8 +167,8 @@ std::string HttpPostForm(Lector& l, const std::string& url, const std::string& c
     if (!p.Envia()) return FallaConexion(l, p.Descripcion());
     l.reloj.Dormir(kPausaMs);
     return p.Respuesta();
-  } catch (const std::exception& e) {
-    return FallaConexion(l, e.what());
+  } catch (...) {
+    return FallaConexion(l, FallaActual().descripcion);
   }
 }
 
@@ -169,19 +190,20 @@ std::string CuerpoMultipart(const std::string& nombreArchivo, const std::string&
 std::string HttpUploadFile(Lector& l, const std::string& nombreArchivo, std::string& url,
                            const std::filesystem::path& carpeta, const std::string& extraQuery,
                            const std::string& usuario, const std::string& clave) {
-  url += "?slots=" + CodificaValor(nombreArchivo) + "&" + extraQuery;
   std::unique_ptr<Peticion> p;
   try {
+    url += "?slots=" + CodificaValor(nombreArchivo) + "&" + extraQuery;
     p = std::make_unique<Peticion>(url);
     if (!usuario.empty() && !clave.empty()) p->Credenciales(usuario, clave);
     p->Cabecera(std::string("Content-Type: multipart/form-data; boundary=") + kFrontera);
     p->Cuerpo(CuerpoMultipart(nombreArchivo, ReadWholeFile(carpeta / nombreArchivo)));
     if (!p->Envia()) throw Falla(kFallaSubida, p->Descripcion());
     return p->Respuesta();
-  } catch (const std::exception& e) {
-    EscribeLog(l, std::string("Error enviando archivo: ") + e.what());
+  } catch (...) {
+    Falla f = FallaActual();
+    EscribeLog(l, "Error enviando archivo: " + f.descripcion);
     // Only a response that began to arrive can be shown; otherwise the caller decides.
-    if (!p || !p->HayRespuesta()) throw;
+    if (!p || !p->HayRespuesta()) throw f;
     EscribeLog(l, "Respuesta parcial: " + p->Respuesta());
     return "0";
   }

@@ -12,6 +12,27 @@ namespace {
 
 // Error pages holding links are worth asking again; at most this many attempts in all.
 constexpr int kIntentosPaginaError = 5;
+// Far more clocks than any account holds. A longer list is refused before its entries (some
+// hundred bytes each against four for a "<br>") take the memory.
+constexpr size_t kMaximoRelojes = 10000;
+const std::string kSalto = "<br>";
+
+size_t CuentaSaltos(const std::string& respuesta) {
+  size_t n = 0;
+  for (size_t p = respuesta.find(kSalto); p != std::string::npos;
+       p = respuesta.find(kSalto, p + kSalto.size()))
+    ++n;
+  return n;
+}
+
+// A number of the clock list: blanks and line breaks around it are allowed, and an empty field
+// (what the field extractor gives for a missing one) is 0.
+int16_t NumeroDeLista(const std::string& campo) {
+  const char* kBlancos = " \t\r\n";
+  size_t a = campo.find_first_not_of(kBlancos);
+  if (a == std::string::npos) return 0;
+  return AEntero16(campo.substr(a, campo.find_last_not_of(kBlancos) + 1 - a));
+}
 
 bool Contiene(const std::string& texto, const char* parte) {
   return texto.find(parte) != std::string::npos;
@@ -47,36 +68,33 @@ std::string SyncCall(Lector& l, const std::string& funcion, const std::string& p
     }
     if (respuesta == "error no session open") e.SesionAbierta = false;
     return "error";
-  } catch (const std::exception&) {
-    // A step of the call itself failed (not the service): the call answers "0".
+  } catch (...) {
+    // A step of the call itself failed (not the service): the call answers "0". Memory running
+    // out is no answer at all, and goes to the caller's handler.
+    Falla f = FallaActual();
+    if (f.numero == kSinMemoria) throw f;
     return "0";
   }
 }
 
 void LlenaListaRelojes(std::vector<DatosReloj>& lista, const std::string& respuesta) {
-  static const std::string kSalto = "<br>";
-  std::vector<std::string> piezas;
-  size_t inicio = 0;
-  for (size_t p = respuesta.find(kSalto); p != std::string::npos;
-       p = respuesta.find(kSalto, inicio)) {
-    piezas.push_back(respuesta.substr(inicio, p - inicio));
-    inicio = p + kSalto.size();
-  }
   // What follows the last "<br>" is not read; its entry stays empty.
-  lista.assign(piezas.size() + 1, DatosReloj{});
-  for (size_t i = 0; i < piezas.size(); ++i) {
-    const std::string& t = piezas[i];
+  lista.assign(CuentaSaltos(respuesta) + 1, DatosReloj{});
+  size_t inicio = 0;
+  for (size_t i = 0, p; (p = respuesta.find(kSalto, inicio)) != std::string::npos; ++i) {
+    const std::string t = respuesta.substr(inicio, p - inicio);
+    inicio = p + kSalto.size();
     auto campo = [&](long k) { return Campo(t, k, "|"); };
     DatosReloj& r = lista[i];
-    r.Numero = AEntero16(campo(1));
+    r.Numero = NumeroDeLista(campo(1));
     r.Serial = campo(2);
     r.RelojId = campo(3);
     r.Nombre = campo(4);
     r.Etiqueta = campo(5);
     r.IP = campo(6);
     for (long k = 7; k <= 12; ++k) r.Campos7a12[k - 7] = campo(k);
-    r.Conectado = AEntero16(campo(13));
-    r.Intervalo = AEntero16(campo(14));
+    r.Conectado = NumeroDeLista(campo(13));
+    r.Intervalo = NumeroDeLista(campo(14));
   }
 }
 
@@ -86,6 +104,13 @@ bool Procesar(Lector& l) {
   std::string respuesta = SyncCall(l, "lector.relojes", "appid=" + CodificaValor(e.IdEquipo));
   if (respuesta == "error" || respuesta.empty() || respuesta == "error no session open")
     return false;
+  if (size_t relojes = CuentaSaltos(respuesta); relojes > kMaximoRelojes) {
+    const std::string texto = "Lista de relojes rechazada: " + std::to_string(relojes) +
+                              " relojes, el máximo es " + std::to_string(kMaximoRelojes);
+    EscribeLog(l, texto);
+    l.display.AddLog(texto);
+    return false;
+  }
   ShowProgress(l, 1, 1, 1);
   LlenaListaRelojes(e.ListaRelojes, respuesta);
   return e.ListaRelojes.size() > 1;

@@ -25,8 +25,9 @@ void ShowProgress(Lector& l, long a, long b, long c);
 void sendTxt(Lector& l);
 
 // Replaces the list by the entries of a "lector.relojes" answer ("<br>"-separated, 14
-// "|"-separated fields each; the piece after the last "<br>" stays an empty entry). A field 1,
-// 13 or 14 that is not a 16-bit number throws (13 or 6), leaving the list partly filled.
+// "|"-separated fields each; the piece after the last "<br>" stays an empty entry). Fields 1, 13
+// and 14 are 16-bit numbers, 0 when empty; any other text throws (13 or 6), leaving the list
+// partly filled.
 void LlenaListaRelojes(std::vector<DatosReloj>& lista, const std::string& respuesta);
 
 }  // namespace lector::server

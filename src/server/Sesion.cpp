@@ -96,9 +96,13 @@ bool ServerLogin(Lector& l, const std::string& usuario, const std::string& clave
   Pausa(l);
   try {
     return IntentaLogin(l, usuario, clave, idEquipo);
-  } catch (const std::exception&) {
+  } catch (...) {
+  }
+  try {
     Pausa(l);
     return IntentaLogin(l, usuario, clave, idEquipo);
+  } catch (...) {
+    throw FallaActual();
   }
 }
 

@@ -37,6 +37,18 @@ class DisplayConFallas : public RecordingDisplay {
   int siempre = 0;         // raised by every yield when not 0
 };
 
+// While it lives, the n-th allocation of this thread fails (SinMemoria.cpp replaces operator
+// new for this program); tells afterwards whether that allocation came.
+struct SinMemoria {
+  static thread_local long faltan;  // allocations until the failing one; 0: none fails
+  static inline bool disparada = false;
+  explicit SinMemoria(long n) { faltan = n; }
+  ~SinMemoria() {
+    disparada = faltan == 0;
+    faltan = 0;
+  }
+};
+
 class ConServicio : public ::testing::Test {
  protected:
   ConServicio() {

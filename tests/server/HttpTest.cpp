@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <netdb.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -32,17 +33,22 @@ class ServidorCrudo {
     ::getsockname(s_, reinterpret_cast<sockaddr*>(&a), &n);
     puerto_ = ntohs(a.sin_port);
     hilo_ = std::thread([this] {
-      int c = ::accept(s_, nullptr, nullptr);
-      if (c < 0) return;
-      std::string pedido;
-      char buf[4096];
-      while (pedido.find("--Xu02=$--") == std::string::npos) {
-        ssize_t r = ::recv(c, buf, sizeof buf, 0);
-        if (r <= 0) break;
-        pedido.append(buf, static_cast<size_t>(r));
+      for (int c; (c = ::accept(s_, nullptr, nullptr)) >= 0; ::close(c)) {
+        std::string pedido;
+        char buf[4096];
+        auto completo = [&] {
+          return pedido.find("\r\n\r\n") != std::string::npos &&
+                 (pedido.find("multipart") == std::string::npos ||
+                  pedido.find("--Xu02=$--") != std::string::npos);
+        };
+        while (!completo()) {
+          ssize_t r = ::recv(c, buf, sizeof buf, 0);
+          if (r <= 0) break;
+          pedido.append(buf, static_cast<size_t>(r));
+        }
+        if (!respuesta_.empty())
+          (void)!::send(c, respuesta_.data(), respuesta_.size(), MSG_NOSIGNAL);
       }
-      if (!respuesta_.empty()) (void)!::send(c, respuesta_.data(), respuesta_.size(), MSG_NOSIGNAL);
-      ::close(c);
     });
   }
   ~ServidorCrudo() {
@@ -78,17 +84,31 @@ TEST_F(TransporteTest, PaginaDeError500SeDevuelveComoTexto) {
   EXPECT_FALSE(std::filesystem::exists(l.ArchivoLog()));
 }
 
-// A proxy named by the environment (here one that does not exist) is never used for this
-// machine's own addresses.
-TEST_F(TransporteTest, ProxyDelEntornoNoSeUsaParaLoopback) {
-  const std::string proxy = "http://127.0.0.1:" + std::to_string(PuertoLibre());
-  ::setenv("http_proxy", proxy.c_str(), 1);
-  ::setenv("HTTPS_PROXY", proxy.c_str(), 1);
-  std::string r = HttpGet(l, l.urlBase + "main/ajax.php?call=ss");
+// A proxy named by the environment serves every host but this machine's own addresses and the
+// names of the environment's no_proxy. The host name must resolve to loopback here.
+TEST_F(TransporteTest, ProxyDelEntornoSalvoLoopbackYNoProxy) {
+  char nombre[256] = {};
+  ::gethostname(nombre, sizeof nombre - 1);
+  addrinfo pista{}, *dir = nullptr;
+  pista.ai_family = AF_INET;
+  if (::getaddrinfo(nombre, nullptr, &pista, &dir) != 0) GTEST_SKIP() << "sin nombre propio";
+  uint32_t ip = ntohl(reinterpret_cast<sockaddr_in*>(dir->ai_addr)->sin_addr.s_addr);
+  ::freeaddrinfo(dir);
+  if (ip >> 24 != 127) GTEST_SKIP() << "el nombre del equipo no es loopback";
+  ServidorCrudo proxy("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nproxy");
+  ::setenv("http_proxy", proxy.Url().c_str(), 1);
+  ::setenv("no_proxy", (std::string("otro.ejemplo,") + nombre).c_str(), 1);
+  const std::string ruta = l.urlBase.substr(l.urlBase.rfind(':')) + "main/ajax.php?call=ss";
+  const std::string directo = HttpGet(l, "http://127.0.0.1" + ruta);
+  const std::string porNombre = HttpGet(l, std::string("http://") + nombre + ruta);
+  ::unsetenv("no_proxy");
+  const std::string porProxy = HttpGet(l, std::string("http://") + nombre + ruta);
   ::unsetenv("http_proxy");
-  ::unsetenv("HTTPS_PROXY");
-  EXPECT_NE(r, "Error");
-  EXPECT_FALSE(r.empty());
+  for (const auto& r : {directo, porNombre}) {
+    EXPECT_NE(r, "proxy");
+    EXPECT_NE(r, "Error");
+  }
+  EXPECT_EQ(porProxy, "proxy");
 }
 
 TEST_F(TransporteTest, ServidorInalcanzableDaErrorYUnaLinea) {

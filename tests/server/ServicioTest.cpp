@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 
 #include "ConServicio.h"
+#include "clock/Conexion.h"
+#include "kit/RecordingSdk.h"
 
 namespace lector::test {
 namespace {
@@ -197,6 +200,59 @@ TEST_F(ProcesarTest, CampoNoNumericoEsUnaFallaConLaListaAMedias) {
   }
 }
 
+// Number:Serial:Conectado:Intervalo of every entry.
+std::string Resumen(const std::vector<DatosReloj>& lista) {
+  std::string r;
+  for (const auto& d : lista)
+    r += (r.empty() ? "" : " ") + std::to_string(d.Numero) + ":" + d.Serial + ":" +
+         std::to_string(d.Conectado) + ":" + std::to_string(d.Intervalo);
+  return r;
+}
+
+TEST(ListaRelojes, CadaPiezaEsUnaEntradaYLosNumerosMalosSonFallas) {
+  const std::string uno = "1|S1|7|Entrada|2|192.168.1.20|||||||1|5";
+  const struct {
+    std::string respuesta, entradas;
+    int falla;
+  } casos[] = {
+      {uno + "<br>", "1:S1:1:5 0::0:0", 0},
+      {uno, "0::0:0", 0},
+      {uno + "<br><br>", "1:S1:1:5 0::0:0 0::0:0", 0},  // an empty piece is an empty entry
+      {"<br>", "0::0:0 0::0:0", 0},
+      {"\r\n" + uno + "\r\n<br>\r\n2|S2|8|Salida|2|10.0.0.2|||||||0| 10 \n<br>",
+       "1:S1:1:5 2:S2:0:10 0::0:0", 0},
+      {uno + "<br>2|S2|8|Salida|2|10.0.0.2|||||||1|cinco<br>", "1:S1:1:5 2:S2:1:0 0::0:0",
+       kTipoIncompatible},
+      {"70000|S1<br>", "0::0:0 0::0:0", kDesbordamiento},
+  };
+  for (const auto& c : casos) {
+    std::vector<DatosReloj> lista(5);
+    int falla = 0;
+    try {
+      server::LlenaListaRelojes(lista, c.respuesta);
+    } catch (const Falla& f) {
+      falla = f.numero;
+    }
+    EXPECT_EQ(falla, c.falla) << c.respuesta;
+    EXPECT_EQ(Resumen(lista), c.entradas) << c.respuesta;
+  }
+}
+
+TEST_F(ProcesarTest, MasDeDiezMilRelojesEsUnaLlamadaFallida) {
+  server::LlenaListaRelojes(l.estado.ListaRelojes, "3|S3|9|Caja|1|10.0.0.3|||||||0|10<br>");
+  std::string muchos;
+  for (int i = 0; i < 10001; ++i) muchos += "<br>";
+  sim.Programa("lector.relojes", Texto(muchos));
+  EXPECT_FALSE(server::Procesar(l));
+  EXPECT_EQ(Resumen(l.estado.ListaRelojes), "3:S3:0:10 0::0:0");
+  ASSERT_FALSE(display.logs.empty());
+  EXPECT_EQ(display.logs.back(), "Lista de relojes rechazada: 10001 relojes, el máximo es 10000");
+  muchos.resize(4 * 10000);
+  sim.Programa("lector.relojes", Texto(muchos));
+  EXPECT_TRUE(server::Procesar(l));
+  EXPECT_EQ(l.estado.ListaRelojes.size(), 10001u);
+}
+
 TEST_F(ProcesarTest, LeeLaListaDelServicio) {
   auto r = servicesim::NuevoReloj("2", "S2", "8", "Bodega", "3", "127.0.0.3", "0", "10");
   r.campos[6] = "extra";
@@ -274,6 +330,59 @@ TEST_F(MensajesTest, ProgresoVaAlTituloAlLogYCedeElTurno) {
   EXPECT_EQ(LineasLog().back(), t);
   ASSERT_EQ(display.llamadas.size(), 2u);
   EXPECT_EQ(display.llamadas[1].op, "DoEvents");
+}
+
+// Every allocation of each handler fails in turn: the handler passes it on as failure 7, never
+// as an exception its callers do not know, nor as another failure.
+TEST_F(MensajesTest, CadaFallaDeMemoriaEsLaSiete) {
+  std::filesystem::create_directories(l.Marcaciones());
+  std::ofstream(l.Marcaciones() / "2603.txt") << "ABC";
+  const auto carpetaMes = l.Marcaciones();
+  const std::string subida = l.urlBase + "subeback.php", consulta = "ss=" + l.estado.IdSesion;
+  RecordingSdk sdk;
+  sdk.serial = "S1";
+  TablaAlcance alcance;
+  alcance.tabla["127.0.0.2"] = 0;
+  l.sdk = &sdk;
+  l.alcance = &alcance;
+  const std::pair<const char*, std::function<void(long)>> manejadores[] = {
+      {"SyncCall",
+       [&](long n) {
+         SinMemoria m(n);
+         SyncCall(l, "comm.read.has", "relojid=7");
+       }},
+      {"HttpUploadFile",
+       [&](long n) {
+         std::string url = subida;
+         SinMemoria m(n);
+         server::HttpUploadFile(l, "2603.txt", url, carpetaMes, consulta, "", "");
+       }},
+      {"ConectaReloj",
+       [&](long n) {
+         l.estado.ConnectionRegistry.clear();
+         SinMemoria m(n);
+         clock::ConectaReloj(l, "127.0.0.2", "S1");
+       }},
+  };
+  for (const auto& [nombre, manejador] : manejadores) {
+    bool siete = false;
+    for (long n = 1; n == 1 || SinMemoria::disparada; ++n) {
+      display.logs.clear();
+      try {
+        manejador(n);
+      } catch (const Falla& f) {
+        EXPECT_EQ(f.numero, kSinMemoria) << nombre << " " << n;
+        siete = true;
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << nombre << " " << n << ": " << e.what();
+      }
+      for (const auto& t : display.logs) {
+        EXPECT_EQ(t.find("(1000)"), std::string::npos) << t;
+        siete = siete || t.find("(7)") != std::string::npos;
+      }
+    }
+    EXPECT_TRUE(siete) << nombre;
+  }
 }
 
 class SendTxtTest : public ConServicio {

@@ -170,17 +170,23 @@ TEST_F(LoginTest, ServidorInalcanzableEsUnIngresoFallido) {
 }
 
 TEST_F(LoginTest, UnaFallaPropiaReiniciaElIngresoUnaVez) {
-  // The box of a refusal fails: the login starts over, and the second failure goes up.
+  // The box of a refusal fails (out of memory): the login starts over, and the second failure
+  // goes up as failure 7.
   class CajaQueFalla : public DisplayConFallas {
    public:
     void MensajeCritico(const std::string& t) override {
       DisplayConFallas::MensajeCritico(t);
-      throw Falla(kArgumentoInvalido, "caja");
+      throw std::bad_alloc();
     }
   } caja;
   Lector otro{caja, reloj, carpeta.ruta()};
   otro.urlBase = l.urlBase;
-  EXPECT_THROW(ServerLogin(otro, "ana", "equivocada", "1234"), Falla);
+  try {
+    ServerLogin(otro, "ana", "equivocada", "1234");
+    ADD_FAILURE() << "sin falla";
+  } catch (const Falla& f) {
+    EXPECT_EQ(f.numero, kSinMemoria);
+  }
   EXPECT_EQ(caja.mensajes.size(), 2u);
   EXPECT_EQ(sim.PeticionesA("login2.php").size(), 2u);
 }
