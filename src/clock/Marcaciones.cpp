@@ -18,6 +18,8 @@
 
 namespace lector::clock {
 
+void (*TrasEscribirMes)(const std::filesystem::path&) = nullptr;
+
 namespace {
 
 // New lines are handed to the system in batches of about this size; each batch reaches the
@@ -61,6 +63,7 @@ class Anexo {
       resta -= static_cast<size_t>(n);
       sucio_ = true;
     }
+    if (!pendiente_.empty() && TrasEscribirMes) TrasEscribirMes(ruta_);
     pendiente_.clear();
   }
 

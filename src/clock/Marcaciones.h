@@ -16,6 +16,9 @@ std::filesystem::path ClockMonthFile(const Lector& l, const FechaHora& fecha,
 // Whether a clock id from the service can name a file that stays inside Marcaciones.
 bool RelojIdValido(const std::string& relojId);
 
+// Tests only: when set, called right after each write to a month file, with the file's path.
+extern void (*TrasEscribirMes)(const std::filesystem::path& ruta);
+
 // Reads every record of the clock and appends the ones not in its month file to both month
 // files. Returns "read,new" (e.g. "250,3"), "0,0" when the clock would not load its records, or
 // "0" when it could not be connected; `conectado` receives the connection result, `cargadas`

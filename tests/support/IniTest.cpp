@@ -202,20 +202,24 @@ TEST(Decodifica, LimiteEntreFormaCortaYLarga) {
 }
 
 TEST(Decodifica, ValorLargoDanadoDaTextoVacio) {
-  std::string base = Utf8ACp1252(Codifica("clave"));
+  // "clave" with shift 3 by hand: filler 30 gives no text at any shift or length.
+  std::string base(501, static_cast<char>(30));
+  base[1] = static_cast<char>(203);
+  base[5] = 20 + 5;
+  for (int k = 1; k <= 5; ++k) base[4 + 2 * k] = static_cast<char>("clave"[k - 1] + 3 + k);
   auto con = [&](size_t pos, int codigo) {
     std::string t = base;
     t[pos] = static_cast<char>(codigo);
     return Decodifica(Cp1252AUtf8(t));
   };
+  EXPECT_EQ(Decodifica(Cp1252AUtf8(base)), "clave");
   EXPECT_EQ(con(1, 0), "");    // shift -200: position before the start
   EXPECT_EQ(con(1, 255), "");  // shift 55, still in the text
-  int s = static_cast<unsigned char>(base[1]) - 200;
-  EXPECT_EQ(con(s + 2, 19), "");   // negative length
-  EXPECT_EQ(con(s + 2, 20), "");   // zero length
-  EXPECT_EQ(con(s + 2, 255), "");  // runs past the end
-  EXPECT_EQ(con(s + 3, 0), "");    // a code below 0
-  std::string t(450, 'x');         // shift 10 and 230 characters would end at place 472
+  EXPECT_EQ(con(5, 19), "");   // negative length
+  EXPECT_EQ(con(5, 20), "");   // zero length
+  EXPECT_EQ(con(5, 255), "");  // meets a code below 0
+  EXPECT_EQ(con(6, 0), "");    // a code below 0
+  std::string t(450, 'x');     // shift 10 and 230 characters would end at place 472
   t[1] = static_cast<char>(210);
   t[12] = static_cast<char>(250);
   EXPECT_EQ(Decodifica(Cp1252AUtf8(t)), "");
