@@ -28,11 +28,13 @@ void TrasEscribir(const std::filesystem::path& ruta) {
   _exit(0);
 }
 
-std::vector<std::string> Lineas(std::string bytes) {
-  std::vector<std::string> r;
-  for (size_t p; (p = bytes.find("\r\n")) != std::string::npos; bytes.erase(0, p + 2))
-    r.push_back(bytes.substr(0, p));
-  return r;  // a piece without its line end is not a line
+// The whole lines of a file; a piece without its line end is not a line.
+std::multiset<std::string> Lineas(const std::filesystem::path& ruta) {
+  std::multiset<std::string> r;
+  std::string bytes = LeeArchivo(ruta);
+  for (size_t p, i = 0; (p = bytes.find("\r\n", i)) != std::string::npos; i = p + 2)
+    r.insert(bytes.substr(i, p - i));
+  return r;
 }
 
 TEST(CaidaLectura, TerminadaTrasCadaEscrituraNoPierdeRegistros) {
@@ -50,11 +52,12 @@ TEST(CaidaLectura, TerminadaTrasCadaEscrituraNoPierdeRegistros) {
   opciones.puerto = clock::kPuertoReloj;
   clocksim::Emulador emulador(std::move(e), opciones);
   emulador.Inicia();
-  const auto rutaReloj = p.l.Marcaciones() / "2603 7.txt";
-  const auto rutaGeneral = p.l.Marcaciones() / "2603.txt";
+  const auto reloj = p.l.Marcaciones() / "2603 7.txt", general = p.l.Marcaciones() / "2603.txt";
   clock::TrasEscribirMes = TrasEscribir;
-
-  auto lee = [&] {
+  // A reading from empty files, or one that completes what is there: every record once in the
+  // clock file, and in the general file, which may repeat some but holds nothing else.
+  auto lee = [&](bool deCero) {
+    if (deCero) std::filesystem::remove(general), std::filesystem::remove(reloj);
     clock::zk::ZkSdk sdk;
     p.l.sdk = &sdk;
     p.l.estado.ConnectionRegistry.clear();
@@ -64,34 +67,29 @@ TEST(CaidaLectura, TerminadaTrasCadaEscrituraNoPierdeRegistros) {
     p.l.sdk = nullptr;
     return r;
   };
-  // A complete reading: every record once in the clock file and in the general file, which
-  // may hold repeats but nothing else.
   auto completa = [&] {
     tTerminaEn = 0;
-    EXPECT_EQ(lee().rfind(std::to_string(kRegistros) + ",", 0), 0u);
-    auto reloj = Lineas(LeeArchivo(rutaReloj)), general = Lineas(LeeArchivo(rutaGeneral));
-    std::set<std::string> enReloj(reloj.begin(), reloj.end());
-    EXPECT_EQ(reloj.size(), static_cast<size_t>(kRegistros));
-    EXPECT_EQ(enReloj.size(), reloj.size());
-    EXPECT_EQ(std::set<std::string>(general.begin(), general.end()), enReloj);
+    EXPECT_EQ(lee(false).rfind(std::to_string(kRegistros) + ",", 0), 0u);
+    auto enReloj = Lineas(reloj), enGeneral = Lineas(general);
+    std::set<std::string> unicas(enReloj.begin(), enReloj.end());
+    EXPECT_EQ(enReloj.size(), static_cast<size_t>(kRegistros));
+    EXPECT_EQ(unicas.size(), enReloj.size());
+    EXPECT_EQ(std::set<std::string>(enGeneral.begin(), enGeneral.end()), unicas);
   };
 
-  std::filesystem::remove(rutaGeneral);
-  std::filesystem::remove(rutaReloj);
   tEscrituras = 0;
+  lee(true);
   completa();
   const int escrituras = tEscrituras;
   ASSERT_GE(escrituras, 6);
   for (int k = 1; k <= escrituras; ++k) {
     for (bool cortada : {false, true}) {
-      std::filesystem::remove(rutaGeneral);
-      std::filesystem::remove(rutaReloj);
       pid_t hijo = fork();
       ASSERT_GE(hijo, 0);
       if (hijo == 0) {  // only this thread lives on; it talks to the parent's emulator
         tEscrituras = 0, tTerminaEn = k, tCortada = cortada;
         try {
-          lee();
+          lee(true);
         } catch (...) {
         }
         _exit(3);  // never got to its k-th write
@@ -101,9 +99,8 @@ TEST(CaidaLectura, TerminadaTrasCadaEscrituraNoPierdeRegistros) {
       ASSERT_TRUE(WIFEXITED(estado) && WEXITSTATUS(estado) == 0) << k;
       // The emulator serves the next client once it has seen this one go.
       ASSERT_TRUE(EsperaHasta([&] { return !emulador.ConClienteTcp(); }));
-      auto general = Lineas(LeeArchivo(rutaGeneral));
-      std::set<std::string> enGeneral(general.begin(), general.end());
-      for (const auto& linea : Lineas(LeeArchivo(rutaReloj)))
+      auto enGeneral = Lineas(general);
+      for (const auto& linea : Lineas(reloj))
         ASSERT_TRUE(enGeneral.count(linea)) << "write " << k << ": " << linea;
       completa();
     }

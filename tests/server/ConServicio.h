@@ -7,10 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "ServiceSim.h"
 #include "kit/Fixtures.h"
 #include "server/Sesion.h"
@@ -20,8 +16,8 @@
 
 namespace lector::test {
 
-// A recording display whose yields can raise failures, to drive the failure handling of the
-// operations that yield.
+// A recording display whose yields raise the failures of a script, to drive the failure handling
+// of the operations that yield.
 class DisplayConFallas : public RecordingDisplay {
  public:
   void DoEvents() override {
@@ -49,6 +45,14 @@ struct SinMemoria {
   }
 };
 
+// A script answering once (or `veces` times) with the text.
+inline servicesim::Guion Texto(const std::string& t, int veces = 1) {
+  servicesim::Guion g;
+  g.texto = t;
+  g.veces = veces;
+  return g;
+}
+
 class ConServicio : public ::testing::Test {
  protected:
   ConServicio() {
@@ -62,18 +66,19 @@ class ConServicio : public ::testing::Test {
   }
 
   // Signs in through the service; the session is open afterwards.
-  void Ingresa() {
-    ASSERT_TRUE(server::Reingresa(l));
-    ASSERT_TRUE(l.estado.SesionAbierta);
+  void Ingresa() { ASSERT_TRUE(server::Reingresa(l)); }
+
+  // An URL where nothing listens.
+  static std::string Inalcanzable() {
+    return "http://127.0.0.1:" + std::to_string(PuertoLibre()) + "/";
   }
 
-  // The activity log file's lines (ModoLog must be on), in UTF-8.
+  // The activity log file's lines (ModoLog must be on), in UTF-8, without their time stamps.
   std::vector<std::string> LineasLog() const {
     std::string texto = Cp1252AUtf8(LeeArchivo(l.ArchivoLog()));
     std::vector<std::string> lineas;
-    size_t inicio = 0;
-    for (size_t p; (p = texto.find("\r\n", inicio)) != std::string::npos; inicio = p + 2)
-      lineas.push_back(texto.substr(inicio, p - inicio).substr(15));  // drops "yyMMdd hhmmss: "
+    for (size_t p, i = 0; (p = texto.find("\r\n", i)) != std::string::npos; i = p + 2)
+      lineas.push_back(texto.substr(i + 15, p - i - 15));
     return lineas;
   }
 
