@@ -92,36 +92,6 @@ TEST_F(ContraClockSim, ReadsEveryRecordOnceAndThenOnlyTheNewOnes) {
   EXPECT_EQ(sim.Pings().size(), 2u);
 }
 
-TEST_F(ContraClockSim, RecordsAgainAfterTheLogWasClearedAreFoundOnlyNearTheirPosition) {
-  clocksim::EstadoReloj e;
-  Marca(e, "1", 0);  // X
-  Arranca("127.0.5.2", std::move(e));
-  ASSERT_EQ(Lee(), "1,1");
-
-  // Cleared; then 12 new records and X again at position 12: searched from slot 2, X (in slot 1)
-  // is not seen and is written a second time.
-  EXPECT_EQ(ComandoBM(l, ip_, "S1"), "True");
-  EXPECT_EQ(emulador->Copia().marcaciones.size(), 0u);
-  emulador->Con([](clocksim::EstadoReloj& s) {
-    for (int i = 1; i <= 12; ++i) Marca(s, "2", i);
-    Marca(s, "1", 0);
-  });
-  EXPECT_EQ(Lee(), "13,13");
-  EXPECT_EQ(Lineas(LeeArchivo(rutaReloj)).size(), 14u);
-
-  // At position 11 it would have been found (searched from slot 1).
-  ASSERT_EQ(ComandoBM(l, ip_, "S1"), "True");
-  std::filesystem::remove(rutaReloj);
-  emulador->Con([](clocksim::EstadoReloj& s) { Marca(s, "1", 0); });
-  ASSERT_EQ(Lee(), "1,1");
-  ASSERT_EQ(ComandoBM(l, ip_, "S1"), "True");
-  emulador->Con([](clocksim::EstadoReloj& s) {
-    for (int i = 1; i <= 11; ++i) Marca(s, "2", i);
-    Marca(s, "1", 0);
-  });
-  EXPECT_EQ(Lee(), "12,11");
-}
-
 TEST_F(ContraClockSim, AnotherDevicesSerialIsRefusedAndLetGo) {
   Arranca("127.0.5.3");
   emulador->Con([](clocksim::EstadoReloj& s) { s.serie = "OTRO"; });
@@ -194,21 +164,6 @@ TEST_F(ContraClockSim, UsersWrittenFromTheServiceReadBackTheSame) {
   // Administrator rights.
   EXPECT_TRUE(AsignaPrivilegio(l, ip_, "S1", "0102"));
   EXPECT_EQ(emulador->Copia().BuscaId("102")->privilegio, 3);
-}
-
-TEST_F(ContraClockSim, TimeIsSetFromTheComputersClock) {
-  Arranca("127.0.5.6");
-  reloj.ahora = {2027, 5, 6, 7, 8, 9, 0};
-  EXPECT_EQ(EstableceHora(l, ip_, "S1"), "1");
-  const int64_t puesta = clocksim::SegundosCiviles({2027, 5, 6, 7, 8, 9});
-  const int64_t hora = emulador->Copia().Hora();
-  EXPECT_GE(hora, puesta);
-  EXPECT_LT(hora, puesta + 600);  // the emulator's clock runs on from the time set
-  EXPECT_EQ(ComandoTT(l, ip_, "S1"), "1");
-  EXPECT_EQ(emulador->Copia().voces.size(), 1u);
-  EXPECT_TRUE(ComandoRA(l, ip_, "S1"));
-  EXPECT_EQ(ComandoRE(l, ip_, "S1"), "1");
-  EXPECT_EQ(emulador->Copia().reinicios, 1);
 }
 
 }  // namespace
