@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <fstream>
 
 #include "clock/ClockSdk.h"
 #include "clock/Conexion.h"
@@ -113,10 +114,50 @@ class Anexo {
 
 // Writes what both files hold pending: the general file first and on disk before the clock
 // file is touched, so the clock file never holds a line the general file lacks.
-void Vuelca(Anexo& general, Anexo& reloj) {
+// While a batch is in the general file and not yet in the clock file, this marker exists: a
+// reading cut there left lines the next reading would otherwise write to the general file twice.
+std::filesystem::path MarcaPendiente(const std::filesystem::path& rutaReloj) {
+  return rutaReloj.string() + ".pendiente";
+}
+
+void Vuelca(Anexo& general, Anexo& reloj, const std::filesystem::path& marca) {
+  if (general.Pendiente().empty()) return;
+  if (int fd = ::open(marca.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644); fd >= 0) ::close(fd);
   general.Escribe();
   general.Sincroniza();
   reloj.Escribe();
+  std::error_code ec;
+  std::filesystem::remove(marca, ec);
+}
+
+// After a reading cut between its two writes: the whole lines of this clock in the general file
+// beyond those its own file holds go to the clock file (and to LineasLeidas), so that they count
+// as known instead of being written to the general file again.
+void CompletaReloj(Lector& l, const std::filesystem::path& rutaGeneral,
+                   const std::filesystem::path& rutaReloj, const std::string& relojId) {
+  std::ifstream general(rutaGeneral, std::ios::binary);
+  auto& lineas = l.estado.LineasLeidas;  // slot 0 empty, the file's lines, a last empty slot
+  const std::string prefijo = relojId + ",";
+  size_t iguales = 0;
+  std::string linea, faltan;
+  while (std::getline(general, linea)) {
+    if (general.eof()) break;  // a piece without its line end was cut by the crash
+    if (!linea.empty() && linea.back() == '\r') linea.pop_back();
+    if (linea.compare(0, prefijo.size(), prefijo) != 0) continue;
+    const std::string texto = Cp1252AUtf8(linea);
+    if (faltan.empty() && iguales + 2 < lineas.size() && lineas[iguales + 1] == texto) {
+      ++iguales;
+      continue;
+    }
+    faltan += linea + "\r\n";
+    lineas.insert(lineas.end() - 1, texto);
+  }
+  if (faltan.empty()) return;
+  Anexo reloj(rutaReloj);
+  reloj.Pendiente() += faltan;
+  reloj.Escribe();
+  reloj.Sincroniza();
+  reloj.Cierra();
 }
 
 bool EsAscii(const char* p, size_t n) {
@@ -282,6 +323,11 @@ std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::str
       const auto rutaGeneral = GeneralMonthFile(l, inicio);
       { Anexo crea(rutaReloj); }
       CargaLineas(l, rutaReloj);
+      const auto marca = MarcaPendiente(rutaReloj);
+      if (std::filesystem::exists(marca)) {
+        CompletaReloj(l, rutaGeneral, rutaReloj, relojId);
+        std::filesystem::remove(marca);
+      }
 
       EscribeLog(l, "Append new");
       Anexo reloj(rutaReloj);
@@ -309,7 +355,7 @@ std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::str
           general.Pendiente() += bytes;
           reloj.Pendiente() += bytes;
           ++nuevos;
-          if (general.Pendiente().size() >= kLote) Vuelca(general, reloj);
+          if (general.Pendiente().size() >= kLote) Vuelca(general, reloj, marca);
         }
         ++leidos;
         if (leidos % 100 == 0) {
@@ -319,7 +365,7 @@ std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::str
         }
       }
       // Both files on disk before the service hears of the reading.
-      Vuelca(general, reloj);
+      Vuelca(general, reloj, marca);
       reloj.Sincroniza();
       general.Cierra();
       reloj.Cierra();

@@ -1,5 +1,6 @@
 // A reading that ends at any moment must never leave a record in the clock's month file that the
-// general month file lacks: that record would be taken as known forever and never uploaded.
+// general month file lacks (it would be taken as known forever and never uploaded), nor make the
+// next reading write a record to the general file twice.
 // A child process (a fork of this one) reads a large clock served by clock-sim in this process,
 // over the real protocol, and ends right after its k-th write to a month file (every k is
 // tried), with that write whole or cut short; the parent checks the files, and a complete
@@ -55,7 +56,7 @@ TEST(CaidaLectura, TerminadaTrasCadaEscrituraNoPierdeRegistros) {
   const auto reloj = p.l.Marcaciones() / "2603 7.txt", general = p.l.Marcaciones() / "2603.txt";
   clock::TrasEscribirMes = TrasEscribir;
   // A reading from empty files, or one that completes what is there: every record once in the
-  // clock file, and in the general file, which may repeat some but holds nothing else.
+  // clock file and once in the general file, which is uploaded.
   auto lee = [&](bool deCero) {
     if (deCero) std::filesystem::remove(general), std::filesystem::remove(reloj);
     clock::zk::ZkSdk sdk;
@@ -75,6 +76,7 @@ TEST(CaidaLectura, TerminadaTrasCadaEscrituraNoPierdeRegistros) {
     EXPECT_EQ(enReloj.size(), static_cast<size_t>(kRegistros));
     EXPECT_EQ(unicas.size(), enReloj.size());
     EXPECT_EQ(std::set<std::string>(enGeneral.begin(), enGeneral.end()), unicas);
+    EXPECT_EQ(enGeneral.size(), enReloj.size());
   };
 
   tEscrituras = 0;

@@ -444,7 +444,9 @@ TEST_F(ZkSdkReloj, FallasDelRelojODeLaRed) {
     ZkSdk sdk(1500ms);
     std::vector<std::string> avisos;
     sdk.PoneBitacora([&](const std::string& s) { avisos.push_back(s); });
-    if (c.paso != Paso::kConecta) ASSERT_TRUE(Conecta(sdk));
+    if (c.paso != Paso::kConecta) {
+      ASSERT_TRUE(Conecta(sdk));
+    }
     Falla(c.falla);
     std::string texto;
     int32_t largo;
