@@ -11,6 +11,7 @@
 #include "server/Execute.h"
 #include "server/Http.h"
 #include "server/Servicio.h"
+#include "server/Sesion.h"
 #include "support/Falla.h"
 #include "support/Log.h"
 #include "support/Ping.h"
@@ -37,14 +38,6 @@ long long NumeroInicial(const std::string& texto) {
     n = n * 10 + (c - '0');
   }
   return n;
-}
-
-bool EsFalso(const std::string& texto) {
-  static const std::string kFalso = "false";
-  if (texto.size() != kFalso.size()) return false;
-  for (size_t i = 0; i < texto.size(); ++i)
-    if ((texto[i] | 0x20) != kFalso[i]) return false;
-  return true;
 }
 
 // "LM": the clock's records into the month files, then the month file goes up at once.
@@ -151,7 +144,7 @@ int16_t CargaComm(Lector& l, float indice) {
       EscribeLog(l, "Ejecuta tarea: " + codigo);
       const std::string respuesta = Ejecuta(l, r, codigo, sujeto, tarea);
       SendTaskReply(l, r.RelojId, codigo, respuesta, sujeto);
-      const bool fallida = codigo != "LP" && codigo != "LU" && EsFalso(respuesta);
+      const bool fallida = codigo != "LP" && codigo != "LU" && Minusculas(respuesta) == "false";
       l.display.AddLog(fallida ? kTareaFallida : kTareaCorrecta);
     } catch (...) {
       const Falla f = FallaActual();
