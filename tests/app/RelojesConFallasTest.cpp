@@ -1,0 +1,91 @@
+// A clock that misbehaves during a cycle: the user sees it in the activity list, the cycle still
+// visits the next clock, the next cycle reads the clock once it behaves, and no record is lost or
+// written twice. Real ZkSdk against two clock-sim clocks, service-sim in-process.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "ConCiclo.h"
+#include "app/Ciclo.h"
+#include "clock-sim/Emulador.h"
+#include "clock/zk/ZkSdk.h"
+
+namespace lector::test {
+namespace {
+
+using clocksim::TipoFalla;
+namespace zk = clock::zk;
+
+struct Caso {
+  const char* nombre;
+  clocksim::Falla falla;
+  bool conecta;  // the connection is made and the reading fails
+};
+
+class RelojesConFallas : public ConCiclo, public ::testing::WithParamInterface<Caso> {};
+
+TEST_P(RelojesConFallas, ElCicloSigueYNadaSePierde) {
+  std::vector<std::unique_ptr<clocksim::Emulador>> relojes;
+  for (const char* ip : {"127.0.7.2", "127.0.7.3"}) {
+    clocksim::EstadoReloj e;
+    const std::string serie = e.serie = std::string("S") + ip;
+    for (int i = 0; i < 400; ++i)
+      e.Marca(std::to_string(10 + i % 40), 0, 1,
+              clocksim::SegundosCiviles({2026, 3, 3, 8, 0, 0}) + 60LL * i + (ip[8] - '0'));
+    clocksim::Opciones o;
+    o.direccion = ip;
+    relojes.push_back(std::make_unique<clocksim::Emulador>(std::move(e), o));
+    relojes.back()->Inicia();
+    Reloj(std::string(1, ip[8]), std::string("Reloj") + ip[8], ip, true, "5", serie);
+  }
+  zk::ZkSdk sdkReal(std::chrono::milliseconds(1000));
+  l.sdk = &sdkReal;
+  relojes[0]->AgregaFalla(GetParam().falla);
+
+  app::TProcess_Timer(l);
+  EXPECT_THAT(display.logs, ::testing::Contains("Reloj Reloj3 leido: 400, nuevos: 400"));
+  EXPECT_THAT(display.logs,
+              ::testing::Not(::testing::Contains(::testing::HasSubstr("Reloj2 leido: 400"))));
+  EXPECT_TRUE(proceso.activado);  // the next cycle is due
+
+  // The clock behaves again: the next cycle (a multiple of the interval later) reads all of it.
+  if (GetParam().conecta) {
+    EXPECT_THAT(display.logs, ::testing::Contains("Reloj Reloj2 desconectado."));
+  } else {  // the service hears that the clock could not be connected
+    const auto r = sim.Respuestas();
+    EXPECT_TRUE(std::any_of(r.begin(), r.end(), [](const auto& x) {
+      return x.relojId == "2" && x.tarea == "CO" && x.respuesta == "0";
+    }));
+  }
+  relojes[0]->QuitaFallas();
+  ASSERT_TRUE(EsperaHasta([&] { return !relojes[0]->ConClienteTcp(); }));
+  reloj.Avanza(5 * 60 * 1000);
+  app::TProcess_Timer(l);
+  std::multiset<std::string> lineas;
+  for (const auto& f : std::filesystem::directory_iterator(l.Marcaciones())) {
+    if (f.path().filename().string().find(' ') != std::string::npos) continue;  // clock files
+    const std::string texto = LeeArchivo(f.path());
+    for (size_t i = 0, p; (p = texto.find("\r\n", i)) != std::string::npos; i = p + 2)
+      lineas.insert(texto.substr(i, p - i));
+  }
+  EXPECT_EQ(lineas.size(), 800u);
+  EXPECT_EQ(std::set<std::string>(lineas.begin(), lineas.end()).size(), 800u);
+  const auto subidas = sim.Subidas();
+  ASSERT_FALSE(subidas.empty());
+  EXPECT_EQ(std::count(subidas.back().contenido.begin(), subidas.back().contenido.end(), '\n'),
+            800);
+  for (auto& r : relojes) r->Detiene();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fallas, RelojesConFallas,
+    ::testing::Values(Caso{"CortaAMitad", {TipoFalla::kCorta, 0, 6000}, true},
+                      Caso{"Basura", {TipoFalla::kBasura, zk::CMD_DATA_WRRQ, 64}, true},
+                      Caso{"Lento", {TipoFalla::kRetrasa, 0, 2500}, false},
+                      Caso{"Rechaza", {TipoFalla::kRechaza, zk::CMD_DATA_WRRQ}, true},
+                      Caso{"Mudo", {TipoFalla::kMudo, 0}, false}),
+    [](const auto& i) { return std::string(i.param.nombre); });
+
+}  // namespace
+}  // namespace lector::test

@@ -1,0 +1,437 @@
+// The whole system as a customer runs it: `lector` on a machine without a display, configured
+// through `lector --configurar`, with service-sim and clock-sim as processes of their own over
+// loopback. Each test has its own folder, service port and clock addresses, and ends every
+// process it started, also on failure. LECTOR_CICLO_MS shortens the pause between cycles;
+// everything else is the shipped program.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "clock-sim/Genera.h"
+#include "kit/Fixtures.h"
+
+extern char** environ;
+
+namespace lector::test {
+namespace {
+
+using json = nlohmann::json;
+using std::chrono::seconds;
+namespace zk = clock::zk;
+
+// A program in a process group of its own, its input given at once, its output in a file; killed
+// with its group if the test leaves it running.
+class Proceso {
+ public:
+  Proceso(std::vector<std::string> args, const std::filesystem::path& salida,
+          const std::vector<std::string>& extra = {}, const std::string& entrada = "")
+      : salida_(salida) {
+    std::vector<std::string> env;  // no display: the program finds out by itself
+    for (char** e = environ; *e; ++e)
+      if (std::string v = *e; v.rfind("DISPLAY=", 0) && v.rfind("WAYLAND_", 0) && v.rfind("QT_", 0))
+        env.push_back(v);
+    env.insert(env.end(), extra.begin(), extra.end());
+    args[0] = std::string(LECTOR_BINARY_DIR) + "/" + args[0];
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    for (auto& e : env) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    int tubo[2];
+    EXPECT_EQ(pipe(tubo), 0);
+    posix_spawn_file_actions_t acciones;
+    posix_spawn_file_actions_init(&acciones);
+    posix_spawn_file_actions_adddup2(&acciones, tubo[0], 0);
+    posix_spawn_file_actions_addclose(&acciones, tubo[1]);
+    posix_spawn_file_actions_addopen(&acciones, 1, salida.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&acciones, 1, 2);
+    posix_spawnattr_t atributos;
+    posix_spawnattr_init(&atributos);
+    posix_spawnattr_setflags(&atributos, POSIX_SPAWN_SETPGROUP);
+    EXPECT_EQ(posix_spawn(&pid_, argv[0], &acciones, &atributos, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&acciones);
+    posix_spawnattr_destroy(&atributos);
+    close(tubo[0]);
+    EXPECT_EQ(write(tubo[1], entrada.data(), entrada.size()), static_cast<ssize_t>(entrada.size()));
+    close(tubo[1]);
+  }
+  ~Proceso() { Termina(SIGKILL); }
+  // Signals the process group (0: none) and waits 30 s for the end, then kills it; the exit
+  // status, -1 when it did not exit by itself.
+  int Termina(int senal = 0) {
+    if (pid_ <= 0) return -1;
+    int estado = 0;
+    if (senal) kill(-pid_, senal);
+    if (!EsperaHasta([&] { return waitpid(pid_, &estado, WNOHANG) == pid_; }, seconds(30))) {
+      kill(-pid_, SIGKILL);
+      waitpid(pid_, &estado, 0);
+    }
+    pid_ = -1;
+    return WIFEXITED(estado) ? WEXITSTATUS(estado) : -1;
+  }
+  void Senal(int senal) const { kill(pid_, senal); }
+  bool Dijo(const std::string& texto) const { return Salida().find(texto) != std::string::npos; }
+  std::string Salida() const { return LeeArchivo(salida_); }
+
+ private:
+  std::filesystem::path salida_;
+  pid_t pid_ = -1;
+};
+
+// A clock as the service lists it, and the device behind it (none when `dispositivo` is empty).
+struct Reloj {
+  std::string id, serial, dispositivo;
+  int usuarios = 0, marcaciones = 0;
+  bool udp = false;
+  int porMinuto = 0;  // records one a minute from March 2026 instead: every line differs
+};
+
+// Polls the processes at most five times a second.
+bool Hasta(const std::function<bool()>& cond, seconds limite = seconds(180)) {
+  auto proxima = std::chrono::steady_clock::now();
+  return EsperaHasta(
+      [&] {
+        if (std::chrono::steady_clock::now() < proxima) return false;
+        proxima += std::chrono::milliseconds(200);
+        return cond();
+      },
+      limite);
+}
+
+class Sistema : public ::testing::Test {
+ protected:
+  // Starts service-sim with one account holding the clocks, their devices, configures lector
+  // (the password given first is refused) and starts it.
+  void Inicia(std::vector<Reloj> lista, const std::string& primeraClave = "clave9") {
+    relojes_ = std::move(lista);
+    json cuenta = {{"usuario", "e2e"}, {"clave", "clave9"}, {"relojes", json::array()}};
+    for (const Reloj& r : relojes_)
+      cuenta["relojes"].push_back({{"numero", r.id},
+                                   {"serial", r.serial},
+                                   {"relojid", r.id},
+                                   {"nombre", "Puerta " + r.id},
+                                   {"etiqueta", r.id},
+                                   {"ip", Ip(r)},
+                                   {"intervalo", "1"}});
+    for (const auto& [empleado, dedo, plantilla] : kPlantillas)
+      cuenta["plantillas"].push_back(
+          {{"empleadoid", empleado}, {"dedo", dedo}, {"template", plantilla}});
+    std::ofstream(Ruta("servicio.json")) << json{{"cuentas", {cuenta}}}.dump();
+    IniciaServicio();
+    for (const Reloj& r : relojes_) {
+      if (r.dispositivo.empty()) continue;
+      clocksim::EstadoReloj& e = estados_[r.id];
+      clocksim::Genera(e, {r.usuarios, r.marcaciones, std::stoull(r.id), std::nullopt});
+      for (int i = 0; i < r.porMinuto; ++i)
+        e.Marca(std::to_string(1 + i % 300), 0, 1,
+                clocksim::SegundosCiviles({2026, 3, 1, 0, 0, 0}) + 60LL * i);
+      e.serie = r.dispositivo;
+      IniciaReloj(r);
+    }
+    const auto ini = carpeta_.ruta() / "Lector.ini";
+    for (const std::string& clave : {primeraClave, std::string("clave9")}) {
+      Proceso configura({"src/lector", "--configurar"}, Ruta("configura.log"), Entorno(),
+                        "http://127.0.0.1:" + std::to_string(puerto_) + "\ne2e\n" + clave + "\n");
+      const bool buena = clave == "clave9";
+      ASSERT_EQ(configura.Termina(), buena ? 0 : 1) << configura.Salida();
+      ASSERT_EQ(std::filesystem::exists(ini), buena);
+      if (buena) break;
+    }
+    IniciaLector();
+  }
+  std::vector<std::string> Entorno() const {
+    return {"LECTOR_CARPETA=" + carpeta_.ruta().string(), "LECTOR_CICLO_MS=300"};
+  }
+  void IniciaServicio() {
+    servicio_ = std::make_unique<Proceso>(
+        std::vector<std::string>{"tools/service-sim/service-sim", "--port", std::to_string(puerto_),
+                                 "--data", Ruta("servicio.json"), "--save"},
+        Ruta("servicio.log"));
+    ASSERT_TRUE(Hasta([&] { return servicio_->Dijo("escuchando"); }, seconds(30)));
+  }
+  void IniciaReloj(const Reloj& r) {
+    estados_[r.id].Graba(Ruta(r.id + ".json"));
+    std::vector<std::string> args{"tools/clock-sim/clock-sim", "--address", Ip(r), "--state",
+                                  Ruta(r.id + ".json")};
+    if (r.udp) args.push_back("--udp");
+    auto& p = dispositivos_[r.id] = std::make_unique<Proceso>(args, Ruta(r.id + ".log"));
+    ASSERT_TRUE(Hasta([&] { return p->Dijo("escuchando"); }, seconds(30))) << p->Salida();
+  }
+  void IniciaLector() {
+    lector_ = std::make_unique<Proceso>(std::vector<std::string>{"src/lector"}, Ruta("lector.log"),
+                                        Entorno());
+  }
+  std::string Ruta(const std::string& nombre) const { return (carpeta_.ruta() / nombre).string(); }
+  // An address of this test process's own, so parallel runs never meet on port 4370.
+  static std::string Ip(const Reloj& r) {
+    return "127." + std::to_string(10 + getpid() % 200) + "." +
+           std::to_string(getpid() / 200 % 250) + "." + r.id;
+  }
+
+  json Admin(const std::string& ruta) {
+    auto r = admin_.Get(ruta.c_str());
+    return r && r->status == 200 ? json::parse(r->body, nullptr, false) : json::array();
+  }
+  // The month file as the service keeps it from the last upload.
+  std::string Recibido() {
+    const json estado = Admin("/_sim/estado");
+    if (!estado.is_object()) return "";
+    for (const auto& [nombre, b] : estado["cuentas"][0]["archivos_base64"].items()) {
+      auto bytes = zk::DeBase64(b.get<std::string>());
+      return std::string(bytes->begin(), bytes->end());
+    }
+    return "";
+  }
+  // The record lines of the devices of these clocks, in list order, as the month file holds them.
+  std::string Lineas(const std::vector<std::string>& ids) {
+    std::string r;
+    for (const Reloj& c : relojes_) {
+      if (std::find(ids.begin(), ids.end(), c.id) == ids.end()) continue;
+      for (const auto& m : estados_[c.id].marcaciones) {
+        zk::FechaHora f = zk::DecodificaHora(m.hora);
+        for (auto campo :
+             {c.id, c.serial, std::to_string(f.anio), std::to_string(f.mes), std::to_string(f.dia),
+              std::to_string(f.hora), std::to_string(f.minuto), m.usuario,
+              std::to_string(m.verificacion), std::to_string(m.estado), std::string("0")})
+          r += campo + ",";
+        r += c.id + "\r\n";
+      }
+    }
+    return r;
+  }
+  // Waits for an upload that holds exactly these lines (in any order, each as often).
+  ::testing::AssertionResult LlegaSubida(const std::string& lineas) {
+    auto ordenadas = [](const std::string& t) {
+      std::vector<std::string> v;
+      for (size_t i = 0, p; i < t.size(); i = p + 2)
+        v.push_back(t.substr(i, (p = t.find("\r\n", i)) - i));
+      std::sort(v.begin(), v.end());
+      return v;
+    };
+    const auto esperadas = ordenadas(lineas);
+    if (Hasta([&] { return ordenadas(Recibido()) == esperadas; }))
+      return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "recibidas " << ordenadas(Recibido()).size()
+                                         << " líneas de " << esperadas.size() << "\n"
+                                         << lector_->Salida().substr(0, 4000);
+  }
+  // The answers the service recorded for a clock's task code, oldest first.
+  std::vector<std::string> Respuestas(const std::string& reloj, const std::string& tarea) {
+    std::vector<std::string> r;
+    for (const json& x : Admin("/_sim/respuestas"))
+      if (x["relojid"] == reloj && x["tarea"] == tarea)
+        r.push_back(x["respuesta"].get<std::string>());
+    return r;
+  }
+
+  static inline const std::vector<std::array<std::string, 3>> kPlantillas = {
+      {"9001", "6", zk::Base64(zk::Bytes(1300, 0x5A).data(), 1300)},
+      {"9001", "50", "RkFDRS8vKysvLw=="},
+      {"9001", "20", "4123456789"},
+      {"9002", "1", "U1MyMQAAA/8vLy8="}};
+
+  CarpetaTemporal carpeta_;
+  int puerto_ = PuertoLibre();
+  httplib::Client admin_{"127.0.0.1", puerto_};
+  std::vector<Reloj> relojes_;
+  std::map<std::string, clocksim::EstadoReloj> estados_;
+  std::unique_ptr<Proceso> servicio_, lector_;
+  std::map<std::string, std::unique_ptr<Proceso>> dispositivos_;
+};
+
+TEST_F(Sistema, UnCicloLeeCadaRelojAlcanzableYElSiguienteNoAgregaNada) {
+  Inicia({{"21", "E2E21", "E2E21", 30, 3000},
+          {"22", "E2E22", "E2E22", 20, 1500, true},
+          {"23", "E2E23", "OTRO23", 10, 500},
+          {"24", "E2E24", ""}},
+         "otra");
+  // The service received the two clocks' records line for line, and the same from the next cycle.
+  auto subidas = [&] { return Admin("/_sim/subidas").size(); };
+  ASSERT_TRUE(Hasta([&] { return subidas() >= 1; })) << lector_->Salida();
+  EXPECT_TRUE(Recibido() == Lineas({"21", "22"})) << Recibido().size() << " bytes";
+  ASSERT_TRUE(Hasta([&] { return subidas() >= 2; })) << lector_->Salida();
+  EXPECT_TRUE(Recibido() == Lineas({"21", "22"})) << Recibido().size() << " bytes";
+  for (const char* id : {"23", "24"}) EXPECT_EQ(Respuestas(id, "CO").at(0), "0") << id;
+  // Without a display every activity line goes to the standard output.
+  for (const char* linea : {"No hay área de notificación", "Leyendo relojes: 4",
+                            "Reloj Puerta 21 leido: 3000, nuevos: 3000"})
+    EXPECT_TRUE(lector_->Dijo(linea)) << linea;
+  EXPECT_EQ(lector_->Termina(SIGTERM), 0);
+}
+
+TEST_F(Sistema, CadaTareaSeRealizaYSeRespondeComoCorresponde) {
+  Inicia({{"31", "E2E31", "E2E31", 40, 300}});
+  // People of the device: one with templates (and a face when there is one) for "LU" and "UP",
+  // two others to delete and to make administrator.
+  const clocksim::EstadoReloj& e = estados_["31"];
+  auto huellas = [&](uint16_t uid) {
+    return e.plantillas.lower_bound({uid, 0}) !=
+           e.plantillas.lower_bound({static_cast<uint16_t>(uid + 1), 0});
+  };
+  const clocksim::Usuario* subido = nullptr;
+  for (const auto& u : e.usuarios)
+    if (huellas(u.uid) && (!subido || e.caras.count({u.uid, 50}))) subido = &u;
+  ASSERT_NE(subido, nullptr);
+  std::vector<std::string> otros;
+  for (const auto& u : e.usuarios)
+    if (u.uid != subido->uid && u.uid > 1) otros.push_back(u.id);
+  const std::string numero = "^-?[0-9]+$";
+  const std::vector<std::array<std::string, 4>> tareas = {
+      // code, subject, names, answer
+      {"CO", "", "", "1"},
+      {"LM", "", "", std::to_string(e.marcaciones.size())},
+      {"LP", "", "", "\"" + subido->id + "\""},
+      {"LU", subido->id, "", "\"" + subido->id + "\""},
+      {"DP", "9001;9002", "Ana Prueba;Beto Prueba", "1"},
+      {"UP", subido->id, "", "True"},
+      {"BP", otros[0], "", "1"},
+      {"RA", "", "", "True"},
+      {"SA", otros[1], "", "True"},
+      {"TT", "", "", "1"},
+      {"EH", "", "", "1"},
+      {"PI", "", "", numero},
+      {"BM", "", "", "1"},
+      {"RE", "", "", "1"},
+      {"BA", "", "", "1"}};
+  for (const auto& [codigo, sujeto, nombres, _] : tareas)
+    admin_.Post(
+        "/_sim/tareas",
+        json{{"relojid", "31"}, {"codigo", codigo}, {"sujeto", sujeto}, {"nombres", nombres}}
+            .dump(),
+        "application/json");
+  json cola;
+  ASSERT_TRUE(Hasta([&] {
+    cola = Admin("/_sim/tareas?relojid=31");
+    return cola.size() == tareas.size() && std::all_of(cola.begin(), cola.end(), [](const json& t) {
+             return t["respondida"] == true;
+           });
+  })) << cola.dump(1)
+      << lector_->Salida();
+  for (size_t i = 0; i < tareas.size(); ++i) {
+    const auto& [codigo, sujeto, nombres, respuesta] = tareas[i];
+    const std::string r = cola[i]["respuesta"];
+    EXPECT_EQ(cola[i]["codigo"], codigo);
+    if (respuesta == numero)
+      EXPECT_TRUE(!r.empty() && r.find_first_not_of("-0123456789") == std::string::npos)
+          << codigo << ": " << r;
+    else if (respuesta.front() == '"')
+      EXPECT_NE(r.find(respuesta), std::string::npos) << codigo << ": " << r.substr(0, 300);
+    else
+      EXPECT_EQ(r, respuesta) << codigo;
+  }
+  // What the tasks left in the device (clock-sim writes its state on SIGUSR1).
+  std::filesystem::remove(Ruta("31.json"));
+  dispositivos_["31"]->Senal(SIGUSR1);
+  ASSERT_TRUE(Hasta([&] { return std::filesystem::exists(Ruta("31.json")); }, seconds(30)));
+  auto ahora = clocksim::EstadoReloj::Carga(Ruta("31.json"));
+  const auto* ana = ahora.BuscaId("9001");
+  ASSERT_NE(ana, nullptr);
+  EXPECT_EQ(ana->nombre, "Ana Prueba");
+  EXPECT_EQ(ana->tarjeta, 4123456789u);
+  ASSERT_NE(ahora.BuscaId("9002"), nullptr);
+  EXPECT_EQ(zk::Base64(ahora.plantillas.at({ana->uid, 6}).datos.data(), 1300), kPlantillas[0][2]);
+  const auto& cara = ahora.caras.at({ana->uid, 50});
+  EXPECT_EQ(zk::Base64(cara.data(), cara.size()), kPlantillas[1][2]);
+  EXPECT_EQ(ahora.BuscaId(otros[0]), nullptr);
+  ASSERT_NE(ahora.BuscaId(otros[1]), nullptr);
+  EXPECT_EQ(ahora.BuscaId(otros[1])->privilegio, 3);
+  EXPECT_TRUE(ahora.marcaciones.empty());
+  // "UP" gave the service every template and the face of the person, byte for byte.
+  std::map<std::string, std::string> almacen, enReloj;
+  for (const json& p : Admin("/_sim/plantillas"))
+    if (p["empleadoid"] == subido->id) almacen[p["dedo"].get<std::string>()] = p["template"];
+  for (const auto& [clave, p] : e.plantillas)
+    if (clave.first == subido->uid)
+      enReloj[std::to_string(clave.second)] = zk::Base64(p.datos.data(), p.datos.size());
+  if (auto c = e.caras.find({subido->uid, 50}); c != e.caras.end())
+    enReloj["50"] = zk::Base64(c->second.data(), c->second.size());
+  for (const auto& [dedo, datos] : enReloj) EXPECT_EQ(almacen[dedo], datos) << "dedo " << dedo;
+}
+
+TEST_F(Sistema, MatadoAMitadDeUnaLecturaGrandeSubeCadaMarcacionUnaVez) {
+  Inicia({{"41", "E2E41", "E2E41", 5, 0, false, 40000}});
+  const auto marcaciones = carpeta_.ruta() / "Marcaciones";
+  ASSERT_TRUE(Hasta([&] {
+    std::error_code ec;
+    for (const auto& f : std::filesystem::directory_iterator(marcaciones, ec))
+      if (f.path().filename().string().ends_with(" 41.txt") && f.file_size(ec) > 0) return true;
+    return false;
+  })) << lector_->Salida();
+  lector_->Termina(SIGKILL);
+  IniciaLector();
+  EXPECT_TRUE(LlegaSubida(Lineas({"41"})));
+}
+
+// A piece of the system fails for a while; afterwards every record reaches the service once.
+enum class Corte { kSesion, kServicio, kReloj };
+
+class Cortes : public Sistema, public ::testing::WithParamInterface<Corte> {};
+
+TEST_P(Cortes, NadaSePierdeNiSeDuplica) {
+  const std::string id = std::to_string(50 + static_cast<int>(GetParam()));
+  const Reloj r{id, "E2E" + id, "E2E" + id, 10, 400};
+  Inicia({r});
+  ASSERT_TRUE(LlegaSubida(Lineas({id})));
+  // The clock is down for a moment and comes back with people who punched meanwhile.
+  auto marcan = [&] {
+    dispositivos_[id]->Termina(SIGTERM);
+    for (int i = 1; i <= 25; ++i)
+      estados_[id].Marca(estados_[id].usuarios[i % 10].id, 1, 1, estados_[id].Hora() - 61 * i);
+  };
+  switch (GetParam()) {
+    case Corte::kSesion:
+      admin_.Post("/_sim/expira", "{}", "application/json");
+      marcan();
+      IniciaReloj(r);
+      break;
+    case Corte::kServicio:
+      servicio_->Termina(SIGTERM);
+      marcan();
+      IniciaReloj(r);
+      ASSERT_TRUE(Hasta([&] {
+        const std::string s = lector_->Salida();
+        size_t n = 0;
+        for (size_t p = 0; (p = s.find("No se ha ", p)) != std::string::npos; ++p) ++n;
+        return n >= 2;
+      })) << lector_->Salida();
+      IniciaServicio();
+      break;
+    case Corte::kReloj:
+      marcan();
+      ASSERT_TRUE(Hasta([&] {
+        const auto co = Respuestas(id, "CO");
+        return !co.empty() && co.back() == "0";
+      }));
+      IniciaReloj(r);
+      break;
+  }
+  EXPECT_TRUE(LlegaSubida(Lineas({id})));
+  if (GetParam() == Corte::kSesion) {
+    size_t ingresos = 0;
+    for (const json& p : Admin("/_sim/peticiones"))
+      ingresos += p["destino"].get<std::string>().starts_with("/login2.php");
+    EXPECT_GE(ingresos, 3u);  // --configurar's, the first cycle's and the one after the expiry
+  }
+}
+
+std::string NombreDeCorte(const ::testing::TestParamInfo<Corte>& i) {
+  return i.param == Corte::kSesion ? "Sesion" : i.param == Corte::kServicio ? "Servicio" : "Reloj";
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, Cortes,
+                         ::testing::Values(Corte::kSesion, Corte::kServicio, Corte::kReloj),
+                         NombreDeCorte);
+
+}  // namespace
+}  // namespace lector::test
