@@ -1,36 +1,14 @@
 #pragma once
-// A reader signed in to a service-sim on loopback, with the recording SDK for its clocks, a
-// recording TProcess and a display whose yields can run a handler or raise failures.
-#include <gtest/gtest.h>
-
-#include <deque>
-#include <functional>
+// A reader of an account without clocks in service-sim, with the recording SDK for the clocks a
+// test adds, a table reachability and a recording TProcess.
 #include <string>
 #include <vector>
 
-#include "ServiceSim.h"
-#include "kit/Fixtures.h"
 #include "kit/RecordingSdk.h"
+#include "server/ConServicio.h"
 #include "server/Servicio.h"
-#include "server/Sesion.h"
-#include "support/Falla.h"
 
 namespace lector::test {
-
-class DisplayDeCiclo : public RecordingDisplay {
- public:
-  void DoEvents() override {
-    RecordingDisplay::DoEvents();
-    if (alCeder) alCeder();
-    if (!fallas.empty()) {
-      const int n = fallas.front();
-      fallas.pop_front();
-      if (n) throw Falla(n, "Falla de prueba");
-    }
-  }
-  std::function<void()> alCeder;  // runs at every yield, as a window event would
-  std::deque<int> fallas;         // numbers raised by the next yields (0 = none)
-};
 
 // TProcess: every call as text, "SetInterval(60000)", "SetEnabled(True)".
 class TemporizadorGrabador : public Temporizador {
@@ -46,28 +24,9 @@ class TemporizadorGrabador : public Temporizador {
   bool activado = false;
 };
 
-// A manual clock whose fixed waits can be kept from moving it, so a cycle decides at the time
-// the test set.
-class RelojDeCiclo : public ManualClock {
- public:
-  void Dormir(int ms) override {
-    if (detenido)
-      dormidas.push_back(ms);
-    else
-      ManualClock::Dormir(ms);
-  }
-  bool detenido = false;
-};
-
-class ConCiclo : public ::testing::Test {
+class ConCiclo : public ConServicio {
  protected:
-  ConCiclo() {
-    sim.AgregaCuenta("ana", "clave1");
-    sim.Inicia();
-    l.urlBase = sim.UrlBase();
-    l.estado.IdEquipo = "1234";
-    l.estado.Usuario = "ana";
-    l.estado.Clave = "clave1";
+  ConCiclo() : ConServicio(false) {
     l.sdk = &sdk;
     l.alcance = &alcance;
     l.proceso = &proceso;
@@ -98,14 +57,9 @@ class ConCiclo : public ::testing::Test {
     return r;
   }
 
-  servicesim::ServiceSim sim;
-  CarpetaTemporal carpeta;
-  DisplayDeCiclo display;
-  RelojDeCiclo reloj;
   TablaAlcance alcance;
   RecordingSdk sdk;
   TemporizadorGrabador proceso;
-  Lector l{display, reloj, carpeta.ruta()};
 };
 
 }  // namespace lector::test

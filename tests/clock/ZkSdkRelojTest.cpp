@@ -50,6 +50,9 @@ void EsperaIguales(const std::vector<Registro>& v, const EstadoReloj& e) {
 void Genera(EstadoReloj& e, int usuarios, int marcaciones, uint64_t semilla) {
   clocksim::Genera(e, {usuarios, marcaciones, semilla, std::nullopt});
 }
+clocksim::Usuario U(uint16_t uid, std::string id, std::string nombre, uint32_t tarjeta = 0) {
+  return {uid, std::move(id), std::move(nombre), "", 0, true, tarjeta, 1};
+}
 
 Bytes Azar(size_t n, uint32_t semilla) {
   std::mt19937 g(semilla);
@@ -60,16 +63,6 @@ Bytes Azar(size_t n, uint32_t semilla) {
 
 std::string B64(const Bytes& b) {
   return Base64(b.data(), b.size());
-}
-
-clocksim::Usuario UsuarioSim(uint16_t uid, std::string id, std::string nombre,
-                             uint32_t tarjeta = 0) {
-  clocksim::Usuario u;
-  u.uid = uid;
-  u.id = std::move(id);
-  u.nombre = std::move(nombre);
-  u.tarjeta = tarjeta;
-  return u;
 }
 
 struct Usuario {
@@ -155,12 +148,10 @@ TEST_F(ZkSdkReloj, UsuariosEnAmbosFormatos) {
     const bool largo = formato == 72;
     EstadoReloj e;
     e.formatoUsuario = formato;
-    auto a = UsuarioSim(1, "123456789", largo ? "Maximiliano Fernandez G" : "Muñoz", 4000000000u);
+    auto a = U(1, "123456789", largo ? "Maximiliano Fernandez G" : "Muñoz", 4000000000u);
+    auto b = U(2, "20", largo ? "Íñigo Muñoz" : "Íñigo", 99999);
     a.clave = largo ? "1234567" : "12345";
-    a.privilegio = 3;
-    auto b = UsuarioSim(2, "20", largo ? "Íñigo Muñoz" : "Íñigo", 99999);
-    b.habilitado = false;
-    b.privilegio = 1;
+    a.privilegio = 3, b.privilegio = 1, b.habilitado = false;
     e.usuarios = {a, b};
     Arranca(e);
     ASSERT_TRUE(Conecta());
@@ -212,7 +203,7 @@ TEST_F(ZkSdkReloj, UsuariosEnAmbosFormatos) {
 TEST_F(ZkSdkReloj, RelojQueGuardaNombresEnUtf8) {
   EstadoReloj e;
   e.codificacion = clocksim::Codificacion::kUtf8;
-  e.usuarios = {UsuarioSim(1, "1", "Begoña Ibáñez")};
+  e.usuarios = {U(1, "1", "Begoña Ibáñez")};
   Arranca(e);
   ASSERT_TRUE(Conecta());
   EXPECT_EQ(Usuarios("1").at(0).nombre, "Begoña Ibáñez");
@@ -225,7 +216,7 @@ TEST_F(ZkSdkReloj, RelojQueGuardaNombresEnUtf8) {
 // A user that was not delivered leaves no card behind for the next GetStrCardNumber.
 TEST_F(ZkSdkReloj, UsuarioNoLeidoNoDejaTarjeta) {
   EstadoReloj e;
-  e.usuarios = {UsuarioSim(1, "1", "Ana", 555), UsuarioSim(2, "2", "Eva")};
+  e.usuarios = {U(1, "1", "Ana", 555), U(2, "2", "Eva")};
   Arranca(e);
   std::string tarjeta;
   ASSERT_TRUE(Conecta());
@@ -247,7 +238,7 @@ TEST_F(ZkSdkReloj, UsuarioNoLeidoNoDejaTarjeta) {
 
 TEST_F(ZkSdkReloj, PlantillasYCaras) {
   EstadoReloj e;
-  e.usuarios = {UsuarioSim(3, "300", "Ana"), UsuarioSim(4, "400", "Eva")};
+  e.usuarios = {U(3, "300", "Ana"), U(4, "400", "Eva")};
   Arranca(e);
   ASSERT_TRUE(Conecta());
   const Bytes p0 = Azar(1500, 1), p9 = Azar(1500, 2), cara = Azar(2048, 9);
@@ -280,8 +271,7 @@ TEST_F(ZkSdkReloj, PlantillasYCaras) {
 
 TEST_F(ZkSdkReloj, BorradosPorNumeroDeRespaldo) {
   EstadoReloj e;
-  e.usuarios = {UsuarioSim(1, "10", "Ana"), UsuarioSim(2, "20", "Eva"), UsuarioSim(3, "30", "Ivo"),
-                UsuarioSim(4, "40", "Olga")};
+  e.usuarios = {U(1, "10", "Ana"), U(2, "20", "Eva"), U(3, "30", "Ivo"), U(4, "40", "Olga")};
   e.usuarios[0].clave = "999";
   for (uint16_t uid = 1; uid <= 4; ++uid) {
     e.plantillas[{uid, 0}] = {1, Azar(600, uid)};
@@ -345,7 +335,7 @@ TEST_F(ZkSdkReloj, ClaveDeComunicacionPorTcpYPorUdp) {
     EstadoReloj e;
     e.claveComm = 1234;
     e.formatoUsuario = 28;
-    e.usuarios = {UsuarioSim(1, "5555", "Ana")};
+    e.usuarios = {U(1, "5555", "Ana")};
     Arranca(e, udp);
     sdk_.SetCommPassword(0);
     EXPECT_FALSE(Conecta());
@@ -490,7 +480,7 @@ TEST_F(ZkSdkReloj, CuentaQueNoCoincideConLosDatos) {
   for (const auto& [falla, formato] : casos) {
     SCOPED_TRACE(std::string(falla) + " " + std::to_string(formato));
     EstadoReloj e;
-    e.usuarios = {UsuarioSim(1, "1001", "Ana"), UsuarioSim(7, "77", "Luis")};
+    e.usuarios = {U(1, "1001", "Ana"), U(7, "77", "Luis")};
     e.horaFija = clocksim::SegundosCiviles({2026, 3, 2, 8, 0, 0});
     e.formatoMarcacion = formato;
     e.Marca("77", 1, 15, clocksim::SegundosCiviles({2026, 3, 1, 7, 0, 0}));

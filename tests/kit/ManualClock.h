@@ -1,5 +1,6 @@
 #pragma once
-// A settable clock whose sleeps advance it at once, so fixed waits cost tests nothing.
+// A settable clock whose sleeps advance it at once (unless stopped, so that a cycle decides at the
+// time the test set), so fixed waits cost tests nothing.
 #include <chrono>
 #include <vector>
 
@@ -13,7 +14,7 @@ class ManualClock : public SystemClock {
   FechaHora Ahora() override { return ahora; }
   void Dormir(int ms) override {
     dormidas.push_back(ms);
-    Avanza(ms);
+    if (!detenido) Avanza(ms);
   }
   void Avanza(int ms) {
     using namespace std::chrono;
@@ -34,6 +35,7 @@ class ManualClock : public SystemClock {
 
   FechaHora ahora;
   std::vector<int> dormidas;  // every fixed wait asked for, in ms
+  bool detenido = false;
 };
 
 }  // namespace lector::test

@@ -1,11 +1,14 @@
 #pragma once
-// A Display that keeps every call, for exact checks of what an operation showed, and answers the
-// Yes/No questions from a script.
+// A Display that keeps every call, for exact checks of what an operation showed, answers the
+// Yes/No questions from a script, and at its yields runs a handler or raises scripted failures, to
+// drive the failure handling of the operations that yield.
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "support/Display.h"
+#include "support/Falla.h"
 
 namespace lector::test {
 
@@ -35,7 +38,13 @@ class RecordingDisplay : public Display {
   void SetLamp(int32_t color) override { Anota("SetLamp", "", lamp = color); }
   void SetLID(const std::string& t) override { lid = Anota("SetLID", t); }
   void Repaint() override { Anota("Repaint"); }
-  void DoEvents() override { Anota("DoEvents"); }
+  void DoEvents() override {
+    Anota("DoEvents");
+    if (alCeder) alCeder();
+    int n = siempre;
+    if (!n && !fallas.empty()) n = fallas.front(), fallas.pop_front();
+    if (n) throw Falla(n, "Falla de prueba");
+  }
   void MensajeCritico(const std::string& t) override {
     mensajes.push_back(Anota("MensajeCritico", t));
   }
@@ -61,7 +70,10 @@ class RecordingDisplay : public Display {
   std::string caption = kTituloVentana;
   std::string lid;
   int32_t lamp = kLampGris;
-  std::deque<bool> respuestas;  // answers to PreguntaSiNo; "No" when empty
+  std::deque<bool> respuestas;    // answers to PreguntaSiNo; "No" when empty
+  std::function<void()> alCeder;  // runs at every yield, as a window event would
+  std::deque<int> fallas;         // numbers raised by the next yields (0 = no failure)
+  int siempre = 0;                // raised by every yield when not 0
 
  private:
   const std::string& Anota(const char* op, const std::string& texto = "", int64_t valor = 0) {

@@ -1,9 +1,8 @@
 #pragma once
 // A reader wired to test doubles and to a service-sim started in-process on a free port, with
-// one account ("ana" / "clave1") holding one clock.
+// one account ("ana" / "clave1") holding one clock (none when the test adds its own).
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -15,23 +14,6 @@
 #include "support/Lector.h"
 
 namespace lector::test {
-
-// A recording display whose yields raise the failures of a script, to drive the failure handling
-// of the operations that yield.
-class DisplayConFallas : public RecordingDisplay {
- public:
-  void DoEvents() override {
-    RecordingDisplay::DoEvents();
-    int n = siempre;
-    if (!n && !fallas.empty()) {
-      n = fallas.front();
-      fallas.pop_front();
-    }
-    if (n) throw Falla(n, "Falla de prueba");
-  }
-  std::deque<int> fallas;  // numbers raised by the next yields (0 = no failure)
-  int siempre = 0;         // raised by every yield when not 0
-};
 
 // While it lives, the n-th allocation of this thread fails (SinMemoria.cpp replaces operator
 // new for this program); tells afterwards whether that allocation came.
@@ -55,9 +37,10 @@ inline servicesim::Guion Texto(const std::string& t, int veces = 1) {
 
 class ConServicio : public ::testing::Test {
  protected:
-  ConServicio() {
+  explicit ConServicio(bool conReloj = true) {
     sim.AgregaCuenta("ana", "clave1");
-    sim.AgregaReloj("ana", servicesim::NuevoReloj("1", "S1", "7", "Entrada", "2", "127.0.0.2"));
+    if (conReloj)
+      sim.AgregaReloj("ana", servicesim::NuevoReloj("1", "S1", "7", "Entrada", "2", "127.0.0.2"));
     sim.Inicia();
     l.urlBase = sim.UrlBase();
     l.estado.IdEquipo = "1234";
@@ -84,7 +67,7 @@ class ConServicio : public ::testing::Test {
 
   servicesim::ServiceSim sim;
   CarpetaTemporal carpeta;
-  DisplayConFallas display;
+  RecordingDisplay display;
   ManualClock reloj;
   Lector l{display, reloj, carpeta.ruta()};
 };

@@ -105,10 +105,10 @@ TEST_F(Login, RespuestasDelServicio) {
 TEST_F(Login, UnaFallaPropiaReiniciaElIngresoUnaVez) {
   // The box of a refusal fails (out of memory): the login starts over, and the second failure
   // goes up as failure 7.
-  class CajaQueFalla : public DisplayConFallas {
+  class CajaQueFalla : public RecordingDisplay {
    public:
     void MensajeCritico(const std::string& t) override {
-      DisplayConFallas::MensajeCritico(t);
+      RecordingDisplay::MensajeCritico(t);
       throw std::bad_alloc();
     }
   } caja;
