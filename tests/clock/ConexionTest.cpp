@@ -1,6 +1,8 @@
-// Connection and identity check against the recording fake: which SDK calls are made, what the
-// lamp shows and what the registry remembers, step by step over one program's life.
+// Connection, identity check and maintenance commands against the recording fake: which SDK calls
+// are made, what the lamp shows and what the registry remembers, step by step over one program's
+// life; the command each maintenance task sends and its answer.
 #include "clock/Conexion.h"
+#include "clock/Mantenimiento.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,7 +14,7 @@
 namespace lector::test {
 namespace {
 
-using clock::ConectaReloj;
+using namespace clock;
 using ::testing::ElementsAre;
 
 class Conexion : public ::testing::Test {
@@ -21,6 +23,19 @@ class Conexion : public ::testing::Test {
     p.l.sdk = &sdk;
     p.l.estado.ModoLog = true;
     p.alcance.tabla = {{"127.0.0.2", 0}, {"127.0.0.3", 1}};
+  }
+  // Every maintenance command's answer, in one text, and the calls after the connection.
+  std::string Todos() {
+    p.l.estado.ConnectionRegistry.clear();
+    sdk.Olvida();
+    const char *ip = "127.0.0.2", *s = "S1";
+    std::string r;  // a braced list runs the commands in order
+    for (const auto& x : std::vector<std::string>{ComandoBM(p.l, ip, s), ComandoRE(p.l, ip, s),
+                                                  ComandoTT(p.l, ip, s), EstableceHora(p.l, ip, s),
+                                                  TextoBooleano(AsignaPrivilegio(p.l, ip, s, "42")),
+                                                  TextoBooleano(ComandoRA(p.l, ip, s))})
+      r += x;
+    return r;
   }
   LectorDePrueba p;
   RecordingSdk sdk;
@@ -87,16 +102,46 @@ TEST_F(Conexion, FailuresAreReportedAndNeverLeaveAnUncheckedClockRegistered) {
 }
 
 TEST_F(Conexion, DisconnectOnlyTheRegisteredClock) {
-  clock::DesconectaReloj(p.l, "S1");  // nothing registered yet
+  DesconectaReloj(p.l, "S1");  // nothing registered yet
   sdk.serial = "S1";
   ASSERT_TRUE(ConectaReloj(p.l, "127.0.0.2", "S1"));
   sdk.Olvida();
-  clock::DesconectaReloj(p.l, "S2");
+  DesconectaReloj(p.l, "S2");
   EXPECT_THAT(sdk.llamadas, ::testing::IsEmpty());
-  clock::DesconectaReloj(p.l, "S1");
+  DesconectaReloj(p.l, "S1");
   EXPECT_THAT(sdk.llamadas, ElementsAre("Disconnect()"));
   EXPECT_TRUE(ConectaReloj(p.l, "127.0.0.2", "S1"));
   EXPECT_EQ(sdk.llamadas.size(), 3u);
+}
+
+TEST_F(Conexion, CommandsAndTheirAnswers) {
+  p.alcance.tabla.clear();
+  p.reloj.ahora = {2027, 1, 2, 3, 4, 5, 600};
+  EXPECT_EQ(Todos(), "False000FalseFalse");  // unreachable: nothing sent
+  EXPECT_THAT(sdk.llamadas, ::testing::IsEmpty());
+
+  p.alcance.tabla["127.0.0.2"] = 0;
+  sdk.serial = "S1";
+  EXPECT_EQ(Todos(), "True111TrueTrue");
+  EXPECT_THAT(sdk.llamadas,
+              ElementsAre("Connect_Net(\"127.0.0.2\",4370)", "GetSerialNumber(0)", "ClearGLog(1)",
+                          "RestartDevice(1)", "Beep(2000)", "SetDeviceTime2(1,2027,1,2,3,4,5)",
+                          "SSR_GetUserInfo(1,\"42\")", "SSR_SetUserInfo(1,\"42\",\"\",\"\",3,True)",
+                          "ClearAdministrators(1)"));
+  // Refusals are reported only where the boolean is the answer.
+  for (auto m : {"ClearGLog", "RestartDevice", "Beep", "SetDeviceTime2", "SSR_SetUserInfo",
+                 "ClearAdministrators"})
+    sdk.resultados[m] = false;
+  EXPECT_EQ(Todos(), "False111FalseFalse");
+}
+
+TEST_F(Conexion, AdministratorRightsRewriteTheUserAsReadWithPrivilege3) {
+  sdk.usuarios = {{"0042", "ABCDEFGHIJKLMNOPQRSTUVWXYZ", "99", 0, false, ""}};
+  sdk.serial = "S1";
+  EXPECT_TRUE(AsignaPrivilegio(p.l, "127.0.0.2", "S1", "0042"));
+  EXPECT_EQ(sdk.llamadas.back(),
+            "SSR_SetUserInfo(1,\"42\",\"ABCDEFGHIJKLMNOPQRST\",\"99\",3,True)");
+  EXPECT_THROW(AsignaPrivilegio(p.l, "127.0.0.2", "S1", "4x"), Falla);
 }
 
 }  // namespace
