@@ -38,12 +38,12 @@ void EsperaIguales(const std::vector<Registro>& v, const EstadoReloj& e) {
   ASSERT_EQ(v.size(), e.marcaciones.size());
   for (size_t i = 0; i < v.size(); ++i) {
     const Marcacion& m = e.marcaciones[i];
-    const FechaHora f = DecodificaHora(m.hora);
     ASSERT_EQ(v[i].enrolamiento, m.usuario) << i;
-    ASSERT_EQ((FechaHora{v[i].anio, v[i].mes, v[i].dia, v[i].hora, v[i].minuto, v[i].segundo}), f);
-    ASSERT_EQ(v[i].verificacion, m.verificacion);
-    ASSERT_EQ(v[i].entradaSalida, m.estado);
-    ASSERT_EQ(v[i].codigo, e.formatoMarcacion == 16 ? static_cast<int32_t>(m.codigoTrabajo) : 0);
+    ASSERT_EQ((FechaHora{v[i].anio, v[i].mes, v[i].dia, v[i].hora, v[i].minuto, v[i].segundo}),
+              DecodificaHora(m.hora));
+    ASSERT_EQ((std::array{v[i].verificacion, v[i].entradaSalida, v[i].codigo}),
+              (std::array<int32_t, 3>{m.verificacion, m.estado,
+                                      e.formatoMarcacion == 16 ? int32_t(m.codigoTrabajo) : 0}));
   }
 }
 
@@ -76,10 +76,7 @@ class ZkSdkReloj : public ::testing::Test {
   void Arranca(EstadoReloj e, bool udp = false) {
     if (reloj_) reloj_->Detiene();
     clocksim::Opciones o;
-    o.direccion = "127.0.0.23";
-    o.puerto = 0;
-    o.tcp = !udp;
-    o.udp = udp;
+    o.direccion = "127.0.0.23", o.puerto = 0, o.tcp = !udp, o.udp = udp;
     reloj_ = std::make_unique<clocksim::Emulador>(std::move(e), std::move(o));
     reloj_->Inicia();
   }
@@ -127,8 +124,8 @@ TEST_F(ZkSdkReloj, MarcacionesEnCadaFormatoYCantidad) {
     EstadoReloj e;
     e.formatoMarcacion = c.formato;
     Genera(e, 30, c.cuantas, 5);
-    e.Marca("99");  // a user the clock no longer has: its number (8 bytes: its
-                    // uid, 0)
+    // A user the clock no longer has: its number (8 bytes: its uid, 0).
+    e.Marca("99");
     if (c.formato == 8) e.marcaciones.back().usuario = "0";
     Arranca(e, c.udp);
     ASSERT_TRUE(Conecta());
@@ -168,8 +165,7 @@ TEST_F(ZkSdkReloj, UsuariosEnAmbosFormatos) {
     EXPECT_EQ(Usuarios("0020").at(0).nombre, b.nombre);
     EXPECT_TRUE(Usuarios("999").empty());
     std::string tarjeta;
-    EXPECT_TRUE(sdk_.GetStrCardNumber(tarjeta));
-    EXPECT_EQ(tarjeta, "0");
+    EXPECT_TRUE(sdk_.GetStrCardNumber(tarjeta) && tarjeta == "0");
 
     // Writes: a new user takes the next uid and the card set before; names and passwords are cut to
     // the field, characters without a Windows-1252 form become "?".
@@ -223,14 +219,12 @@ TEST_F(ZkSdkReloj, UsuarioNoLeidoNoDejaTarjeta) {
   ASSERT_EQ(Usuarios("1").at(0).tarjeta, "555");
   sdk_.Disconnect();  // the connection dropped
   EXPECT_TRUE(Usuarios("2").empty());
-  ASSERT_TRUE(sdk_.GetStrCardNumber(tarjeta));
-  EXPECT_EQ(tarjeta, "0");
+  EXPECT_TRUE(sdk_.GetStrCardNumber(tarjeta) && tarjeta == "0");
   ASSERT_TRUE(Conecta());
   ASSERT_TRUE(sdk_.SetStrCardNumber("555"));
   Falla("refuse@CMD_DATA_WRRQ*1");  // no user table
   EXPECT_TRUE(Usuarios("2").empty());
-  ASSERT_TRUE(sdk_.GetStrCardNumber(tarjeta));
-  EXPECT_EQ(tarjeta, "0");
+  EXPECT_TRUE(sdk_.GetStrCardNumber(tarjeta) && tarjeta == "0");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -257,16 +251,15 @@ TEST_F(ZkSdkReloj, PlantillasYCaras) {
   // Absent finger or face, a finger out of range, an unknown user: false and empty.
   EXPECT_FALSE(sdk_.SSR_GetUserTmpStr(1, "300", 5, texto, largo));
   EXPECT_TRUE(texto.empty() && largo == 0);
-  EXPECT_FALSE(sdk_.SSR_GetUserTmpStr(1, "300", 256, texto, largo));
-  EXPECT_FALSE(sdk_.GetUserFaceStr(1, "400", 50, texto, largo));
-  EXPECT_FALSE(sdk_.GetUserTmpExStr(1, "301", 0, bandera, texto, largo));
+  EXPECT_FALSE(sdk_.SSR_GetUserTmpStr(1, "300", 256, texto, largo) ||
+               sdk_.GetUserFaceStr(1, "400", 50, texto, largo) ||
+               sdk_.GetUserTmpExStr(1, "301", 0, bandera, texto, largo));
   // Text that is not Base64, a finger the clock refuses, an unknown user.
-  EXPECT_FALSE(sdk_.SSR_SetUserTmpStr(1, "300", 1, "no es base64!"));
-  EXPECT_FALSE(sdk_.SetUserTmpExStr(1, "300", 12, 1, B64(p0)));
-  EXPECT_FALSE(sdk_.SSR_SetUserTmpStr(1, "301", 1, B64(p0)));
-  EXPECT_FALSE(sdk_.SetUserFaceStr(1, "500", 50, B64(cara), 4));
-  EXPECT_TRUE(sdk_.Conectado());
-  EXPECT_TRUE(Estado().habilitado);
+  EXPECT_FALSE(sdk_.SSR_SetUserTmpStr(1, "300", 1, "no es base64!") ||
+               sdk_.SetUserTmpExStr(1, "300", 12, 1, B64(p0)) ||
+               sdk_.SSR_SetUserTmpStr(1, "301", 1, B64(p0)) ||
+               sdk_.SetUserFaceStr(1, "500", 50, B64(cara), 4));
+  EXPECT_TRUE(sdk_.Conectado() && Estado().habilitado);
 }
 
 TEST_F(ZkSdkReloj, BorradosPorNumeroDeRespaldo) {
@@ -289,39 +282,33 @@ TEST_F(ZkSdkReloj, BorradosPorNumeroDeRespaldo) {
   EXPECT_TRUE(sdk_.SSR_DeleteEnrollData(1, "10", 11));  // every finger
   EXPECT_FALSE(Estado().caras.count({1, 50}) || Estado().plantillas.count({1, 0}));
   // The whole user, by each of the three members; again: the user is gone, false.
-  EXPECT_TRUE(sdk_.DeleteEnrollData(1, 20, 1, 12));
-  EXPECT_TRUE(sdk_.SSR_DeleteEnrollData(1, "30", 12));
-  EXPECT_TRUE(sdk_.SSR_DeleteEnrollDataExt(1, "40", 12));
-  EXPECT_FALSE(sdk_.SSR_DeleteEnrollDataExt(1, "20", 12));
-  EXPECT_FALSE(sdk_.SSR_DeleteEnrollData(1, "10", 13));
+  EXPECT_TRUE(sdk_.DeleteEnrollData(1, 20, 1, 12) && sdk_.SSR_DeleteEnrollData(1, "30", 12) &&
+              sdk_.SSR_DeleteEnrollDataExt(1, "40", 12));
+  EXPECT_FALSE(sdk_.SSR_DeleteEnrollDataExt(1, "20", 12) || sdk_.SSR_DeleteEnrollData(1, "10", 13));
   const auto s = Estado();
   EXPECT_TRUE(s.usuarios.size() == 1 && s.plantillas.empty() && s.caras.empty());
   EXPECT_TRUE(Usuarios("20").empty());
-  EXPECT_TRUE(sdk_.RefreshData(1));
-  EXPECT_GE(Estado().refrescos, 1);
+  EXPECT_TRUE(sdk_.RefreshData(1) && Estado().refrescos >= 1);
 }
 
 TEST_F(ZkSdkReloj, HoraYMantenimiento) {
   EstadoReloj e;
   Genera(e, 10, 500, 2);
-  e.usuarios[0].privilegio = 3;
-  e.usuarios[0].habilitado = false;
+  e.usuarios[0].privilegio = 3, e.usuarios[0].habilitado = false;
   Arranca(e);
   ASSERT_TRUE(Conecta());
   EXPECT_TRUE(sdk_.SetDeviceTime2(1, 2031, 2, 3, 4, 5, 6));
-  EXPECT_FALSE(sdk_.SetDeviceTime2(1, 2031, 13, 3, 4, 5, 6));
-  EXPECT_FALSE(sdk_.SetDeviceTime2(1, 1999, 12, 31, 23, 59, 59));
+  EXPECT_FALSE(sdk_.SetDeviceTime2(1, 2031, 13, 3, 4, 5, 6) ||
+               sdk_.SetDeviceTime2(1, 1999, 12, 31, 23, 59, 59));
   EXPECT_NEAR(static_cast<double>(Estado().Hora()),
               static_cast<double>(clocksim::SegundosCiviles({2031, 2, 3, 4, 5, 6})), 600);
-  EXPECT_TRUE(sdk_.Beep(2000));
-  EXPECT_EQ(Estado().voces, std::vector<uint32_t>{24});
+  EXPECT_TRUE(sdk_.Beep(2000) && Estado().voces == std::vector<uint32_t>{24});
   EXPECT_TRUE(sdk_.ClearAdministrators(1) && sdk_.ClearGLog(1));
   const auto s = Estado();
   EXPECT_TRUE(s.usuarios[0].privilegio == 0 && !s.usuarios[0].habilitado);
   EXPECT_TRUE(s.marcaciones.empty() && s.habilitado);
   // A restart answers and the clock goes away: true, and the connection is over.
-  EXPECT_TRUE(sdk_.RestartDevice(1));
-  EXPECT_EQ(Estado().reinicios, 1);
+  EXPECT_TRUE(sdk_.RestartDevice(1) && Estado().reinicios == 1);
   std::string serie;
   EXPECT_FALSE(sdk_.GetSerialNumber(0, serie) || sdk_.Conectado());
   ASSERT_TRUE(Conecta());
@@ -337,11 +324,10 @@ TEST_F(ZkSdkReloj, ClaveDeComunicacionPorTcpYPorUdp) {
     e.formatoUsuario = 28;
     e.usuarios = {U(1, "5555", "Ana")};
     Arranca(e, udp);
-    sdk_.SetCommPassword(0);
-    EXPECT_FALSE(Conecta());
-    sdk_.SetCommPassword(4321);
-    EXPECT_FALSE(Conecta());
-    EXPECT_FALSE(sdk_.Conectado());
+    for (int32_t mala : {0, 4321}) {
+      sdk_.SetCommPassword(mala);
+      EXPECT_FALSE(Conecta() || sdk_.Conectado()) << mala;
+    }
     sdk_.SetCommPassword(1234);
     ASSERT_TRUE(Conecta());
     EXPECT_EQ(sdk_.PorUdp(), udp);
@@ -375,8 +361,7 @@ TEST_F(ZkSdkReloj, SinRelojTodoDaFalso) {
   // The card value lives in the SDK object: an unsigned 32-bit decimal number.
   EXPECT_TRUE(sdk.SetStrCardNumber("4294967295"));
   for (const char* mala : {"4294967296", "12a", ""}) EXPECT_FALSE(sdk.SetStrCardNumber(mala));
-  EXPECT_TRUE(sdk.GetStrCardNumber(texto));
-  EXPECT_EQ(texto, "4294967295");
+  EXPECT_TRUE(sdk.GetStrCardNumber(texto) && texto == "4294967295");
 }
 
 // ---------------------------------------------------------------------------------------------

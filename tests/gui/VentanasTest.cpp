@@ -56,10 +56,6 @@ void Responde(std::deque<QMB::StandardButton> botones) {
   t->start(5);
 }
 
-bool Espera(const std::function<bool()>& cond) {
-  return QTest::qWaitFor(cond, 20000);
-}
-
 class Ventanas : public ::testing::Test {
  protected:
   Ventanas() {
@@ -73,10 +69,8 @@ class Ventanas : public ::testing::Test {
   }
   // The settings a previous run left.
   void Recuerda(bool rec, bool aut, const std::string& usuario, const std::string& clave) {
-    l.estado.Recordar = rec;
-    l.estado.AutoIngreso = aut;
-    l.estado.Usuario = usuario;
-    l.estado.Clave = clave;
+    l.estado.Recordar = rec, l.estado.AutoIngreso = aut;
+    l.estado.Usuario = usuario, l.estado.Clave = clave;
     GuardaConfig(l);
     l.estado = Estado{};
   }
@@ -86,7 +80,7 @@ class Ventanas : public ::testing::Test {
     EXPECT_NE(w, nullptr) << nombre;
     return w;
   }
-  QTimer* Timer(QObject& o, const char* nombre) { return o.findChild<QTimer*>(nombre); }
+  static QTimer* Timer(QObject& o, const char* nombre) { return o.findChild<QTimer*>(nombre); }
   QSystemTrayIcon* Bandeja() { return p.findChild<QSystemTrayIcon*>("bandeja"); }
   std::vector<std::string> Log() {
     std::vector<std::string> lineas;
@@ -156,19 +150,16 @@ TEST_F(Ventanas, IngresoAutomaticoReintentaCadaTreintaSegundos) {
   l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoLibre()) + "/";  // nobody answers
   login.MuestraModal();
   QTimer* reintento = Timer(login, "TimerIni");
-  ASSERT_TRUE(Espera([&] { return reintento->isActive(); }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return reintento->isActive(); }, 20000));
   EXPECT_EQ(reintento->interval(), 30000);
-  EXPECT_TRUE(De(login, "cmdOK")->isEnabled());
   EXPECT_EQ(login.cursor().shape(), Qt::ArrowCursor);
-  EXPECT_TRUE(De(login, "TPass")->isEnabled());
-  EXPECT_FALSE(De(login, "CAuto")->isEnabled());
+  EXPECT_TRUE(De(login, "cmdOK")->isEnabled() && De(login, "TPass")->isEnabled() &&
+              !De(login, "CAuto")->isEnabled());
 
   l.urlBase = sim.UrlBase();
   login.TimerIni_Timer();  // the 30 s have passed
-  EXPECT_TRUE(l.estado.SesionAbierta);
-  EXPECT_FALSE(login.isVisible());
-  EXPECT_TRUE(Timer(p, "TProcess")->isActive());
-  EXPECT_FALSE(reintento->isActive());
+  EXPECT_TRUE(l.estado.SesionAbierta && !login.isVisible());
+  EXPECT_TRUE(Timer(p, "TProcess")->isActive() && !reintento->isActive());
 }
 
 TEST_F(Ventanas, RecordarDesmarcadoDesmarcaAutomatico) {
@@ -176,12 +167,10 @@ TEST_F(Ventanas, RecordarDesmarcadoDesmarcaAutomatico) {
   auto* rec = De<QCheckBox>(login, "CRec");
   auto* aut = De<QCheckBox>(login, "CAuto");
   aut->click();
-  EXPECT_TRUE(aut->isChecked());
-  EXPECT_FALSE(rec->isChecked());  // checking CAuto alone leaves CRec
+  EXPECT_TRUE(aut->isChecked() && !rec->isChecked());  // checking CAuto alone leaves CRec
   rec->click();
   rec->click();
-  EXPECT_FALSE(rec->isChecked());
-  EXPECT_FALSE(aut->isChecked());
+  EXPECT_FALSE(rec->isChecked() || aut->isChecked());
 }
 
 TEST_F(Ventanas, SalirTerminaSinTocarLaConfiguracion) {
@@ -221,19 +210,15 @@ TEST_F(Ventanas, CerrarSesionSiYLuegoNoALaSalida) {
   Ingresa();
   Responde({QMB::No});
   p.MnuTray_Click(3);  // "Cerrar Sesión", answered No: nothing changes
-  EXPECT_TRUE(l.estado.SesionAbierta);
-  EXPECT_FALSE(login.isVisible());
+  EXPECT_TRUE(l.estado.SesionAbierta && !login.isVisible());
 
   Responde({QMB::Yes, QMB::No});
   p.MnuTray_Click(3);
   EXPECT_EQ(Decodifica(LeeIni(l.ArchivoIni(), "USER", "AUTO", "")), "0");
-  EXPECT_FALSE(l.estado.SesionAbierta);
-  EXPECT_TRUE(login.isVisible());
-  EXPECT_TRUE(De(login, "TUser")->isEnabled());
-  EXPECT_TRUE(De(login, "TPass")->isEnabled());
-  EXPECT_TRUE(Espera([&] { return !p.isVisible(); }));
-  EXPECT_TRUE(Timer(p, "TProcess")->isActive());
-  EXPECT_TRUE(Bandeja()->isVisible());
+  EXPECT_TRUE(!l.estado.SesionAbierta && login.isVisible());
+  EXPECT_TRUE(De(login, "TUser")->isEnabled() && De(login, "TPass")->isEnabled());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !p.isVisible(); }, 20000));
+  EXPECT_TRUE(Timer(p, "TProcess")->isActive() && Bandeja()->isVisible());
   EXPECT_TRUE(bandejaAlSalir.empty());
 }
 
@@ -245,8 +230,7 @@ TEST_F(Ventanas, SalidaConfirmadaQuitaPrimeroElIcono) {
   Responde({QMB::Yes});
   p.MnuTray_Click(4);  // "Cerrar"
   EXPECT_EQ(bandejaAlSalir, std::vector<bool>{false});
-  EXPECT_FALSE(l.estado.SesionAbierta);
-  EXPECT_FALSE(Timer(p, "TProcess")->isActive());
+  EXPECT_FALSE(l.estado.SesionAbierta || Timer(p, "TProcess")->isActive());
 }
 
 TEST_F(Ventanas, SinBandejaLaVentanaQuedaALaVista) {
@@ -255,11 +239,10 @@ TEST_F(Ventanas, SinBandejaLaVentanaQuedaALaVista) {
   p.showMinimized();
   Responde({QMB::No});
   p.close();
-  EXPECT_TRUE(p.isVisible());
-  EXPECT_FALSE(Timer(p, "ocultar")->isActive());
+  EXPECT_TRUE(p.isVisible() && !Timer(p, "ocultar")->isActive());
   auto log = Log();
   EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                          [](auto& s) { return s.find("No hay área de notificación") != s.npos; }),
+                          [](auto& s) { return s.find("No hay área") != s.npos; }),
             1);
 }
 

@@ -1,42 +1,49 @@
-// The emulated clock's state: its JSON file both ways, bad files, generation.
+// The emulated clock's state file as written by hand (short forms, defaults), and what clock-sim
+// refuses with the reason: bad state files, bad arguments (status 2). Running the program, the
+// files it writes and reads back and its signals are exercised by tests/e2e.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <fstream>
-#include <nlohmann/json.hpp>
-#include <set>
 
 #include "clock-sim/Emulador.h"
-#include "clock-sim/Genera.h"
 #include "kit/Fixtures.h"
 
 namespace clocksim::test {
 namespace {
 
 using lector::test::CarpetaTemporal;
+constexpr const char* kIp = "127.0.0.25";
 
-TEST(EstadoTest, ElArchivoGuardaTodoYSeEscribeAlDetener) {
+// Runs the program to its end (a minute at most): its exit status, and its standard error.
+int Corre(const std::vector<std::string>& args, std::string& error) {
   CarpetaTemporal carpeta;
-  EstadoReloj e;
-  Genera(e, {100, 20000, 9, SegundosCiviles({2026, 1, 1, 0, 0, 0})});
-  e.opciones["WorkCode"] = "1";
-  e.claveComm = 77;
-  e.formatoMarcacion = 16;
-  e.desfaseHora = -3600;
-  e.horaFija = SegundosCiviles({2024, 3, 15, 10, 30, 0});
-  e.usuarios[0].nombre = "Ñandú \"entre comillas\" \\ y\ttab";
-  Opciones op;
-  op.direccion = "127.0.0.24";
-  op.puerto = 0;
-  op.archivoEstado = carpeta.ruta() / "estado.json";
-  {
-    Emulador reloj(e, op);
-    reloj.Inicia();
-  }  // stopped: written
-  EXPECT_FALSE(std::filesystem::exists(op.archivoEstado.string() + ".tmp"));
-  const auto leido = EstadoReloj::Carga(op.archivoEstado);
-  EXPECT_EQ(leido.AJson(), e.AJson());
-  auto j = nlohmann::json::parse(lector::test::LeeArchivo(op.archivoEstado));  // plain JSON
-  EXPECT_EQ(j["hora_fija"], "2024-03-15 10:30:00");
+  std::string orden = "timeout 60 " + std::string(LECTOR_BINARY_DIR) + "/tools/clock-sim/clock-sim";
+  for (const auto& a : args) orden += " '" + a + "'";
+  const int r = std::system((orden + " >/dev/null 2>" + (carpeta.ruta() / "e").string()).c_str());
+  error = lector::test::LeeArchivo(carpeta.ruta() / "e");
+  return WEXITSTATUS(r);
+}
+
+TEST(EjecutableTest, OrdenesYArchivosMalosSeRechazanConElMotivo) {
+  CarpetaTemporal carpeta;
+  auto malo = carpeta.ruta() / "malo.json";
+  std::ofstream(malo) << R"({"usuarios": [{"id": "1", "privilegio": 7}]})";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> casos = {
+      {{"--port", "1"}, "--address"},
+      {{"--address", kIp, "--layout", "40"}, "--layout"},
+      {{"--address", kIp, "--fault", "explode"}, "explode"},
+      {{"--address", kIp, "--users", "-3"}, "--users"},
+      {{"--address", kIp, "--state", malo.string()}, "privilegio"},
+      {{"--address", "no-es-ip", "--port", "0"}, "no-es-ip"},
+      {{"--address", kIp, "--bogus"}, "--bogus"},
+  };
+  for (const auto& [args, motivo] : casos) {
+    std::string error;
+    EXPECT_EQ(Corre(args, error), 2) << args.back();
+    EXPECT_NE(error.find(motivo), std::string::npos) << args.back() << ": " << error;
+  }
 }
 
 TEST(EstadoTest, ArchivoEscritoAManoConUsuariosPorNumeroYValoresPorOmision) {
@@ -94,28 +101,6 @@ TEST(EstadoTest, ArchivosMalosFallanConElMotivo) {
     }
   }
   EXPECT_THROW(EstadoReloj::Carga(carpeta.ruta() / "no-existe.json"), std::runtime_error);
-}
-
-TEST(GeneraTest, MismaSemillaMismoRelojYContenidoCreible) {
-  Generacion g{300, 20000, 42, SegundosCiviles({2025, 1, 31, 0, 0, 0})};
-  EstadoReloj a, b;
-  Genera(a, g);
-  Genera(b, g);
-  EXPECT_EQ(a.AJson(), b.AJson());
-  std::set<std::string> ids;
-  int noAscii = 0, tarjetasGrandes = 0;
-  for (const auto& u : a.usuarios) {
-    EXPECT_TRUE(ids.insert(u.id).second) << "repeated id " << u.id;
-    EXPECT_LE(a.TextoDispositivo(u.nombre).size(), 23u);
-    noAscii += std::any_of(u.nombre.begin(), u.nombre.end(), [](char c) { return c & 0x80; });
-    tarjetasGrandes += u.tarjeta > 65535;
-  }
-  EXPECT_TRUE(noAscii > 30 && tarjetasGrandes > 30);
-  EXPECT_TRUE(a.plantillas.size() > 100u && a.caras.size() > 5u);
-  for (size_t i = 1; i < a.marcaciones.size(); ++i)
-    ASSERT_LE(a.marcaciones[i - 1].hora, a.marcaciones[i].hora) << "record " << i;
-  EXPECT_LT(SegundosCiviles(zk::DecodificaHora(a.marcaciones.back().hora)), *g.hasta);
-  for (const auto& m : a.marcaciones) ASSERT_EQ(a.BuscaUid(m.uid)->id, m.usuario);
 }
 
 }  // namespace
