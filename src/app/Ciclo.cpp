@@ -62,6 +62,16 @@ void MuestraRelojes(Lector& l, std::initializer_list<std::string> lineas) {
   l.display.SetCaption(kTituloVentana);
 }
 
+// The line of a failure the cycle gives up on; with the log on, its description and number too.
+// A month file that cannot be written always names the file and the reason: only someone at the
+// machine can free the disk or mend the folder, and the records wait in the clocks meanwhile.
+void AvisaFalla(Lector& l, const Falla& f) {
+  l.display.AddLog("Error en proceso, retomando acciones en un minuto.");
+  const std::string detalle = f.descripcion + " (" + std::to_string(f.numero) + ")";
+  if (l.estado.ModoLog || f.numero == kAccesoArchivo) l.display.AddLog(detalle);
+  if (l.estado.ModoLog) EscribeLog(l, detalle);
+}
+
 Sigue Preparacion(Ciclo& c) {
   c.leerAhora = false;
   c.l.Proceso().SetInterval(IntervaloCiclo());
@@ -115,10 +125,23 @@ Sigue Visita(Ciclo& c) {
   l.display.SetLamp(kLampRojo);
   l.display.AddLog("Conectando con reloj: " + r.Nombre);
   l.display.Repaint();
+  // A bad entry fails the same way however often it is tried, and only this clock's visit.
+  int16_t etiqueta = 0;
+  try {
+    if (r.NumeroDefecto) throw Falla(r.NumeroDefecto, r.Defecto);
+    if (c.leerAhora) {
+      etiqueta = AEntero16(r.Etiqueta);
+      clock::CompruebaRelojId(l, r.RelojId);
+    }
+  } catch (const Falla& f) {
+    AvisaFalla(l, Falla(f.numero, "Reloj " + r.Nombre + ": " + f.descripcion));
+    ++c.visita;
+    return Sigue::OtraVez;
+  }
   if (clock::ConectaReloj(l, r.IP, r.Serial)) {
     if (c.leerAhora) {
-      const std::string leido = clock::LeeReloj(l, r.Numero, AEntero16(r.Etiqueta), r.RelojId, r.IP,
-                                                r.Conectado, r.Serial);
+      const std::string leido =
+          clock::LeeReloj(l, r.Numero, etiqueta, r.RelojId, r.IP, r.Conectado, r.Serial);
       if (c.visita < l.estado.ListaRelojes.size())
         l.estado.ListaRelojes[c.visita].Conectado = r.Conectado;
       l.display.AddLog(server::LineaLectura(r.Nombre, leido, " desconectado."));
@@ -172,12 +195,7 @@ void UnCiclo(Lector& l) {
       transitorias = 0;
       if (f.numero == kFueraDeRango) break;
       if (++errores <= kFallasPorCiclo) continue;
-      l.display.AddLog("Error en proceso, retomando acciones en un minuto.");
-      if (l.estado.ModoLog) {
-        const std::string detalle = f.descripcion + " (" + std::to_string(f.numero) + ")";
-        l.display.AddLog(detalle);
-        EscribeLog(l, detalle);
-      }
+      AvisaFalla(l, f);
       l.estado.SesionAbierta = false;
       break;
     }

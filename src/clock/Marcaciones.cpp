@@ -135,6 +135,9 @@ void Vuelca(Anexo& general, Anexo& reloj, const std::filesystem::path& marca) {
 // as known instead of being written to the general file again.
 void CompletaReloj(Lector& l, const std::filesystem::path& rutaGeneral,
                    const std::filesystem::path& rutaReloj, const std::string& relojId) {
+  // Only a file's lines can be completed; a device there (a full disk's stand-in) reads forever.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(rutaGeneral, ec)) return;
   std::ifstream general(rutaGeneral, std::ios::binary);
   auto& lineas = l.estado.LineasLeidas;  // slot 0 empty, the file's lines, a last empty slot
   const std::string prefijo = relojId + ",";
@@ -188,8 +191,11 @@ void CargaLineas(Lector& l, const std::filesystem::path& ruta) {
   // Room for as many lines as the file can hold (a record line has at least 27 bytes), so the
   // list is not copied while it grows.
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && st.st_size > 0)
-    lineas.reserve(static_cast<size_t>(st.st_size) / 27 + 2);
+  if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {  // a device would never end
+    ::close(fd);
+    FallaArchivo("No se puede leer", ruta, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+  }
+  if (st.st_size > 0) lineas.reserve(static_cast<size_t>(st.st_size) / 27 + 2);
   std::string bloque(256 * 1024, '\0');
   std::string resto;  // a line that runs on into the next block
   bool trasCR = false;
@@ -293,6 +299,15 @@ bool RelojIdValido(const std::string& relojId) {
   return true;
 }
 
+void CompruebaRelojId(Lector& l, const std::string& relojId) {
+  if (RelojIdValido(relojId)) return;
+  std::string texto =
+      "Id de reloj no valido para el archivo de marcaciones: \"" + Visible(relojId) + "\"";
+  l.display.AddLog(texto);
+  EscribeLog(l, texto);
+  throw Falla(kArgumentoInvalido, texto);
+}
+
 std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::string& relojId,
                      const std::string& ip, int16_t& conectado, const std::string& serial,
                      bool* cargadas) {
@@ -301,13 +316,7 @@ std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::str
       l, "LeeReloj " + std::to_string(numero) + " - " + std::to_string(etiqueta) + " - " + relojId);
   // The id names a file: one that could leave the records folder is refused before anything is
   // contacted or written.
-  if (!RelojIdValido(relojId)) {
-    std::string texto =
-        "Id de reloj no valido para el archivo de marcaciones: \"" + Visible(relojId) + "\"";
-    l.display.AddLog(texto);
-    EscribeLog(l, texto);
-    throw Falla(kArgumentoInvalido, texto);
-  }
+  CompruebaRelojId(l, relojId);
   const FechaHora inicio = l.reloj.Ahora();
 
   std::string resultado;

@@ -15,6 +15,8 @@ std::filesystem::path ClockMonthFile(const Lector& l, const FechaHora& fecha,
                                      const std::string& relojId);
 // Whether a clock id from the service can name a file that stays inside Marcaciones.
 bool RelojIdValido(const std::string& relojId);
+// A clock id that is not valid: its line in the activity list and the log, and failure 5.
+void CompruebaRelojId(Lector& l, const std::string& relojId);
 
 // Tests only: when set, called right after each write to a month file, with the file's path.
 extern void (*TrasEscribirMes)(const std::filesystem::path& ruta);

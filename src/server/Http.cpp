@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -15,9 +16,6 @@
 namespace lector::server {
 namespace {
 
-// Every request waits at most this long to resolve and connect, and gives up when no byte moves
-// for this long while sending or receiving.
-constexpr long kLimiteMs = 300000;
 // The fixed pause after a GET or a POST has been sent.
 constexpr int kPausaMs = 1000;
 
@@ -69,7 +67,7 @@ struct LiberaLista {
 // One request: a fresh handle with the four limits and nothing carried over.
 class Peticion {
  public:
-  explicit Peticion(const std::string& url) {
+  Peticion(const std::string& url, long limiteMs) {
     IniciaCurl();
     h_.reset(curl_easy_init());
     if (!h_) throw Falla(kFallaSubida, "No se pudo crear la petición HTTP");
@@ -78,9 +76,9 @@ class Peticion {
     curl_easy_setopt(h_.get(), CURLOPT_NOSIGNAL, 1L);
     // A proxy from the environment is honoured, but never for this machine's own addresses.
     curl_easy_setopt(h_.get(), CURLOPT_NOPROXY, SinProxy().c_str());
-    curl_easy_setopt(h_.get(), CURLOPT_CONNECTTIMEOUT_MS, kLimiteMs);
+    curl_easy_setopt(h_.get(), CURLOPT_CONNECTTIMEOUT_MS, limiteMs);
     curl_easy_setopt(h_.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h_.get(), CURLOPT_LOW_SPEED_TIME, kLimiteMs / 1000);
+    curl_easy_setopt(h_.get(), CURLOPT_LOW_SPEED_TIME, std::max(1L, limiteMs / 1000));
     curl_easy_setopt(h_.get(), CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(h_.get(), CURLOPT_WRITEFUNCTION, Acumula);
     curl_easy_setopt(h_.get(), CURLOPT_WRITEDATA, &recibido_);
@@ -150,7 +148,7 @@ std::string FallaConexion(Lector& l, const std::string& descripcion) {
 
 std::string HttpGet(Lector& l, const std::string& url) {
   try {
-    Peticion p(url);
+    Peticion p(url, l.limiteHttpMs);
     if (!p.Envia()) return FallaConexion(l, p.Descripcion());
     l.reloj.Dormir(kPausaMs);
     return p.Respuesta();
@@ -161,7 +159,7 @@ std::string HttpGet(Lector& l, const std::string& url) {
 
 std::string HttpPostForm(Lector& l, const std::string& url, const std::string& cuerpo) {
   try {
-    Peticion p(url);
+    Peticion p(url, l.limiteHttpMs);
     p.Cabecera("Content-Type: application/x-www-form-urlencoded");
     p.Cuerpo(cuerpo);
     if (!p.Envia()) return FallaConexion(l, p.Descripcion());
@@ -193,7 +191,7 @@ std::string HttpUploadFile(Lector& l, const std::string& nombreArchivo, std::str
   std::unique_ptr<Peticion> p;
   try {
     url += "?slots=" + CodificaValor(nombreArchivo) + "&" + extraQuery;
-    p = std::make_unique<Peticion>(url);
+    p = std::make_unique<Peticion>(url, l.limiteHttpMs);
     if (!usuario.empty() && !clave.empty()) p->Credenciales(usuario, clave);
     p->Cabecera(std::string("Content-Type: multipart/form-data; boundary=") + kFrontera);
     p->Cuerpo(CuerpoMultipart(nombreArchivo, ReadWholeFile(carpeta / nombreArchivo)));
@@ -213,7 +211,8 @@ std::string ReadWholeFile(const std::filesystem::path& ruta) {
   std::error_code ec;
   if (!std::filesystem::exists(ruta, ec)) std::ofstream(ruta, std::ios::binary | std::ios::app);
   std::ifstream f(ruta, std::ios::binary);
-  if (!f) throw Falla(kAccesoArchivo, "Error de acceso a ruta/archivo: " + ruta.string());
+  // Only a file is sent whole: a device in its place would be read forever.
+  if (!f || !std::filesystem::is_regular_file(ruta, ec)) throw Falla(kAccesoArchivo, "Error de acceso a ruta/archivo: " + ruta.string());
   std::ostringstream s;
   s << f.rdbuf();
   if (f.bad()) throw Falla(kAccesoArchivo, "Error de acceso a ruta/archivo: " + ruta.string());

@@ -77,7 +77,8 @@ std::string SyncCall(Lector& l, const std::string& funcion, const std::string& p
   }
 }
 
-void LlenaListaRelojes(std::vector<DatosReloj>& lista, const std::string& respuesta) {
+void LlenaListaRelojes(std::vector<DatosReloj>& lista, const std::string& respuesta,
+                       bool porEntrada) {
   // What follows the last "<br>" is not read; its entry stays empty.
   lista.assign(CuentaSaltos(respuesta) + 1, DatosReloj{});
   size_t inicio = 0;
@@ -86,15 +87,26 @@ void LlenaListaRelojes(std::vector<DatosReloj>& lista, const std::string& respue
     inicio = p + kSalto.size();
     auto campo = [&](long k) { return Campo(t, k, "|"); };
     DatosReloj& r = lista[i];
-    r.Numero = NumeroDeLista(campo(1));
-    r.Serial = campo(2);
-    r.RelojId = campo(3);
-    r.Nombre = campo(4);
-    r.Etiqueta = campo(5);
-    r.IP = campo(6);
-    for (long k = 7; k <= 12; ++k) r.Campos7a12[k - 7] = campo(k);
-    r.Conectado = NumeroDeLista(campo(13));
-    r.Intervalo = NumeroDeLista(campo(14));
+    auto textos = [&] {
+      r.Serial = campo(2);
+      r.RelojId = campo(3);
+      r.Nombre = campo(4);
+      r.Etiqueta = campo(5);
+      r.IP = campo(6);
+      for (long k = 7; k <= 12; ++k) r.Campos7a12[k - 7] = campo(k);
+    };
+    try {
+      r.Numero = NumeroDeLista(campo(1));
+      textos();
+      r.Conectado = NumeroDeLista(campo(13));
+      r.Intervalo = NumeroDeLista(campo(14));
+    } catch (const Falla& f) {
+      if (!porEntrada) throw;
+      r = DatosReloj{};
+      textos();
+      r.NumeroDefecto = f.numero;
+      r.Defecto = f.descripcion;
+    }
   }
 }
 
@@ -112,7 +124,7 @@ bool Procesar(Lector& l) {
     return false;
   }
   ShowProgress(l, 1, 1, 1);
-  LlenaListaRelojes(e.ListaRelojes, respuesta);
+  LlenaListaRelojes(e.ListaRelojes, respuesta, true);
   return e.ListaRelojes.size() > 1;
 }
 

@@ -19,6 +19,10 @@ struct DatosReloj {
   std::array<std::string, 6> Campos7a12;  // fields 7 to 12, kept but unused
   int16_t Conectado = 0;                  // field 13: a 16-bit boolean (-1 true, 0 false)
   int16_t Intervalo = 0;                  // field 14: reading interval in minutes
+  // An entry with a number field that is not a number: the failure its visit gives (number
+  // 0: none). Only that clock's visit fails; the others go on.
+  int NumeroDefecto = 0;
+  std::string Defecto;
 };
 
 // 16-bit booleans as stored in records: true is -1.

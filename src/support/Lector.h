@@ -31,6 +31,9 @@ struct Lector {
   Temporizador* proceso = nullptr;  // TProcess, the timer that starts each cycle
   std::filesystem::path carpeta;    // program folder
   std::string urlBase = kUrlBasePorDefecto;  // ends with "/"
+  // How long a service request waits to resolve and connect, and how long it may go without a
+  // byte moving. Five minutes in the program; tests that make the service stall shorten it.
+  long limiteHttpMs = 300000;
 
   std::filesystem::path Marcaciones() const { return carpeta / "Marcaciones"; }
   std::filesystem::path ArchivoIni() const { return carpeta / "Lector.ini"; }
