@@ -29,13 +29,9 @@ void TrasEscribir(const std::filesystem::path& ruta) {
   _exit(0);
 }
 
-// The whole lines of a file; a piece without its line end is not a line.
 std::multiset<std::string> Lineas(const std::filesystem::path& ruta) {
-  std::multiset<std::string> r;
-  std::string bytes = LeeArchivo(ruta);
-  for (size_t p, i = 0; (p = bytes.find("\r\n", i)) != std::string::npos; i = p + 2)
-    r.insert(bytes.substr(i, p - i));
-  return r;
+  const auto v = LineasDe(ruta);
+  return {v.begin(), v.end()};
 }
 
 TEST(CaidaLectura, TerminadaTrasCadaEscrituraNoPierdeRegistros) {

@@ -19,13 +19,6 @@ using ::testing::IsEmpty;
 using Lineas = std::vector<std::string>;
 using namespace std::string_literals;
 
-Lineas Parte(const std::string& bytes) {
-  Lineas r;
-  for (size_t i = 0, p; i < bytes.size(); i = p + 2)
-    r.push_back(bytes.substr(i, (p = std::min(bytes.find("\r\n", i), bytes.size())) - i));
-  return r;
-}
-
 RecordingSdk::Registro Marca(int n) {
   const int dia = 1 + n / 1440 % 28, hora = n / 60 % 24;
   return {std::to_string(1000 + n % 37), 1 + n % 2, 0, 2026, 3, dia, hora, n % 60, 7, n % 3};
@@ -42,8 +35,8 @@ class Lectura : public ::testing::Test {
   std::string Lee(int16_t etiqueta = 2, const std::string& id = "7") {
     return clock::LeeReloj(p.l, 4, etiqueta, id, "127.0.0.2", conectado, "S1");
   }
-  Lineas Reloj() const { return Parte(LeeArchivo(rutaReloj)); }
-  Lineas General() const { return Parte(LeeArchivo(rutaGeneral)); }
+  Lineas Reloj() const { return LineasDe(rutaReloj); }
+  Lineas General() const { return LineasDe(rutaGeneral); }
   void Registros(int desde, int hasta) {
     for (int i = desde; i < hasta; ++i) sdk.registros.push_back(Marca(i));
   }

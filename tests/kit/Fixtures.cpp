@@ -70,4 +70,12 @@ std::string LeeArchivo(const std::filesystem::path& ruta) {
   return s.str();
 }
 
+std::vector<std::string> LineasDe(const std::filesystem::path& ruta) {
+  const std::string bytes = LeeArchivo(ruta);
+  std::vector<std::string> r;
+  for (size_t i = 0, p; (p = bytes.find("\r\n", i)) != std::string::npos; i = p + 2)
+    r.push_back(bytes.substr(i, p - i));
+  return r;
+}
+
 }  // namespace lector::test

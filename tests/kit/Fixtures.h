@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "kit/ManualClock.h"
 #include "kit/RecordingDisplay.h"
@@ -46,6 +47,8 @@ int NumeroDeFalla(const std::function<void()>& accion);
 
 // Reads a whole file as bytes ("" when missing).
 std::string LeeArchivo(const std::filesystem::path& ruta);
+// The whole lines of a file, each without its CR LF; a piece without its line end is not a line.
+std::vector<std::string> LineasDe(const std::filesystem::path& ruta);
 
 // A Lector over a temporary program folder with a recording display, a manual clock and a
 // table reachability; the SDK is left for each test to set.

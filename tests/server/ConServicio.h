@@ -58,10 +58,8 @@ class ConServicio : public ::testing::Test {
 
   // The activity log file's lines (ModoLog must be on), in UTF-8, without their time stamps.
   std::vector<std::string> LineasLog() const {
-    std::string texto = Cp1252AUtf8(LeeArchivo(l.ArchivoLog()));
     std::vector<std::string> lineas;
-    for (size_t p, i = 0; (p = texto.find("\r\n", i)) != std::string::npos; i = p + 2)
-      lineas.push_back(texto.substr(i + 15, p - i - 15));
+    for (const auto& x : LineasDe(l.ArchivoLog())) lineas.push_back(Cp1252AUtf8(x.substr(15)));
     return lineas;
   }
 

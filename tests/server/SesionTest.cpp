@@ -1,21 +1,26 @@
+// Signing in to the service and the commands around it (Execute): the requests, the answers
+// told apart, the failure numbers and the repeats.
 #include "server/Sesion.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "ConServicio.h"
+#include "server/Execute.h"
 #include "support/Ini.h"
 
 namespace lector::test {
 namespace {
 
+using server::Execute;
 using server::ServerLogin;
 
 class Login : public ConServicio {};
 
 TEST_F(Login, IngresoCorrectoAbreLaSesion) {
   l.estado.ModoLog = true;
-  EXPECT_TRUE(server::Reingresa(l));
-  EXPECT_TRUE(l.estado.SesionAbierta);
+  EXPECT_TRUE(server::Reingresa(l) && l.estado.SesionAbierta);
   auto p = sim.Peticiones();
   ASSERT_EQ(p.size(), 2u);
   EXPECT_EQ(p[0].metodo + " " + p[0].destino, "GET /main/ajax.php?call=ss");
@@ -29,8 +34,7 @@ TEST_F(Login, IngresoCorrectoAbreLaSesion) {
   EXPECT_EQ(display.De("DoEvents").size(), 3u);
   // The same data with the session open ask nothing; empty data ask nothing either.
   EXPECT_TRUE(ServerLogin(l, "ana", "clave1", "1234"));
-  EXPECT_FALSE(ServerLogin(l, "ana", "", "1234"));
-  EXPECT_FALSE(ServerLogin(l, "", "clave1", "1234"));
+  EXPECT_FALSE(ServerLogin(l, "ana", "", "1234") || ServerLogin(l, "", "clave1", "1234"));
   EXPECT_EQ(sim.Peticiones().size(), 2u);
   EXPECT_EQ(l.estado.UltimaClave, "clave1");
   // Signs travel encoded.
@@ -54,8 +58,7 @@ TEST_F(Login, LaUrlDelServicioVieneDelArchivoDeConfiguracion) {
   l.estado.ModoLog = true;
   EXPECT_FALSE(server::Reingresa(l));
   EXPECT_NE(l.urlBase, url);
-  EXPECT_EQ(l.estado.IdSesion, "");
-  EXPECT_TRUE(display.mensajes.empty());
+  EXPECT_TRUE(l.estado.IdSesion.empty() && display.mensajes.empty());
   auto log = LineasLog();
   ASSERT_EQ(log.size(), 3u);
   EXPECT_EQ(log[1].rfind("Error en conexión con el servidor: ", 0), 0u);
@@ -114,14 +117,81 @@ TEST_F(Login, UnaFallaPropiaReiniciaElIngresoUnaVez) {
   } caja;
   Lector otro{caja, reloj, carpeta.ruta()};
   otro.urlBase = l.urlBase;
-  try {
-    ServerLogin(otro, "ana", "equivocada", "1234");
-    ADD_FAILURE() << "sin falla";
-  } catch (const Falla& f) {
-    EXPECT_EQ(f.numero, kSinMemoria);
-  }
+  EXPECT_EQ(NumeroDeFalla([&] { ServerLogin(otro, "ana", "equivocada", "1234"); }), kSinMemoria);
   EXPECT_EQ(caja.mensajes.size(), 2u);
   EXPECT_EQ(sim.PeticionesA("login2.php").size(), 2u);
+}
+
+TEST_F(Login, ComandoDesconocidoSoloDejaLaTraza) {
+  l.estado.ModoLog = true;
+  Execute(l, "login");
+  EXPECT_EQ(LineasLog(), std::vector<std::string>{"Execute login"});
+  EXPECT_TRUE(sim.Peticiones().empty() && display.llamadas.empty());
+}
+
+// A login refused by the service is an answer, not a failure: no repeat, caption untouched.
+TEST_F(Login, LoginAciertaOFallaSinTocarElTitulo) {
+  for (const std::string clave : {"clave1", "equivocada"}) {
+    l.estado.Clave = clave;
+    l.estado.SesionAbierta = false;
+    display.SetCaption("otro");
+    Execute(l, "Login");
+    EXPECT_EQ(l.estado.SesionAbierta, clave == "clave1");
+    EXPECT_EQ(display.caption, "otro");
+  }
+  EXPECT_EQ(sim.PeticionesA("login2.php").size(), 2u);
+}
+
+TEST_F(Login, CuatroFallasAbandonanLaSesion) {
+  Ingresa();
+  std::filesystem::create_directories(l.Marcaciones());
+  std::ofstream(l.Marcaciones() / "2603.txt") << "ABC";
+  l.urlBase = Inalcanzable();
+  for (bool modoLog : {false, true}) {
+    l.estado.ModoLog = modoLog;
+    l.estado.SesionAbierta = true;
+    display.SetCaption("Cargando");
+    Execute(l, "syncdb");
+    EXPECT_FALSE(l.estado.SesionAbierta);
+    EXPECT_EQ(display.caption, kTituloVentana);
+    EXPECT_EQ(std::filesystem::exists(l.ArchivoLog()), modoLog);
+  }
+  auto log = LineasLog();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "sendTxt"), 4);
+  ASSERT_EQ(log.size(), 1u + 4 * 2 + 2);
+  EXPECT_EQ(log[log.size() - 2], "Error en Funcion syncdb");
+  EXPECT_EQ(log.back().substr(log.back().size() - 7), " (1900)");
+}
+
+TEST_F(Login, FallasNueveYDieciseis) {
+  Ingresa();
+  l.estado.ModoLog = true;
+  display.fallas = {kFueraDeRango};  // ends it without repeat or trace
+  display.SetCaption("Cargando");
+  display.llamadas.clear();
+  Execute(l, "Login");
+  EXPECT_TRUE(display.De("DoEvents").size() == 1u && l.estado.SesionAbierta);
+  EXPECT_EQ(LineasLog().back() + "|" + display.caption,
+            std::string("Execute Login|") + kTituloVentana);
+  // Sixteen is repeated after a pause without counting...
+  l.estado.SesionAbierta = false;
+  reloj.dormidas.clear();
+  display.fallas = {kTransitoria, kTransitoria, kTransitoria, kTransitoria, kTransitoria};
+  Execute(l, "Login");
+  EXPECT_TRUE(l.estado.SesionAbierta);
+  EXPECT_EQ(std::count(reloj.dormidas.begin(), reloj.dormidas.end(), 100), 5 + 1);
+  // ...fifty times in a row; then it counts as an ordinary failure, and four of those end it.
+  display.siempre = kTransitoria;
+  display.llamadas.clear();
+  reloj.dormidas.clear();
+  Execute(l, "Login");
+  EXPECT_EQ(static_cast<long>(display.De("DoEvents").size()),
+            4 * (server::kRepeticionesTransitoria + 1));
+  EXPECT_EQ(std::count(reloj.dormidas.begin(), reloj.dormidas.end(), 100),
+            4 * server::kRepeticionesTransitoria);
+  auto log = LineasLog();
+  EXPECT_EQ(log[log.size() - 2] + "|" + log.back(), "Error en Funcion Login|Falla de prueba (16)");
+  EXPECT_FALSE(l.estado.SesionAbierta);
 }
 
 }  // namespace

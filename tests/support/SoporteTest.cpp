@@ -1,0 +1,167 @@
+// The support functions: code page, number conversions and time formats, the machine's
+// identity, texts, fields and lists.
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "kit/Fixtures.h"
+#include "support/CodePage.h"
+#include "support/Falla.h"
+#include "support/Identidad.h"
+#include "support/Texto.h"
+
+namespace lector {
+namespace {
+
+TEST(CodePage, CadaCodigoVaYVuelve) {
+  std::string todos;
+  for (int b = 0; b < 256; ++b) todos += static_cast<char>(b);
+  EXPECT_EQ(Utf8ACp1252(Cp1252AUtf8(todos)), todos);
+  // 0x80-0x9F: the code page's own letters and signs; undefined codes keep their C1 control.
+  EXPECT_EQ(Cp1252AUtf8("\x80\x81\x8A\x9F\xE1\xF1\xFF"), "€\u0081ŠŸáñÿ");
+  EXPECT_EQ(Utf8ACp1252("Ingresar Automáticamente: ñÑ ü €"),
+            "Ingresar Autom\xE1ticamente: \xF1\xD1 \xFC \x80");
+}
+
+TEST(CodePage, LoQueNoTieneFormaEsInterrogacion) {
+  const std::pair<std::string, std::string> casos[] = {
+      {"a\u4E2Db", "a?b"},
+      {"\U0001F600", "?"},
+      {"\u0080\u0099", "??"},
+      {"\u0100", "?"},
+      // Bytes that are not UTF-8: stray continuation, truncated, overlong, surrogate.
+      {"x\x80y", "x?y"},
+      {"x\xC3", "x?"},
+      {"\xC0\xAF", "??"},
+      {"\xED\xA0\x80", "???"},
+      {"\xF4\x90\x80\x80", "????"},
+      {std::string("\0a", 2), std::string("\0a", 2)}};
+  for (const auto& [utf8, cp] : casos) EXPECT_EQ(Utf8ACp1252(utf8), cp) << utf8;
+}
+
+TEST(Conversiones, NumerosRedondeanAlParYLoDemasEs13O6) {
+  for (auto [t, v] : {std::pair{"007", 7},
+                      {" -12 ", -12},
+                      {"+5", 5},
+                      {"2.5", 2},
+                      {"3.5", 4},
+                      {"32767", 32767},
+                      {"-32768", -32768}})
+    EXPECT_EQ(AEntero16(t), v) << t;
+  EXPECT_EQ(AEntero32("-2147483648"), INT32_MIN);
+  EXPECT_FLOAT_EQ(AReal("1.25"), 1.25f);
+  using test::NumeroDeFalla;
+  for (const char* t : {"", " ", "abc", "1a", "-", ".", "1.2.3", "1 2", "0x10"})
+    EXPECT_EQ(NumeroDeFalla([&] { AEntero16(t); }), kTipoIncompatible) << t;
+  for (const char* t : {"32768", "-32769"})
+    EXPECT_EQ(NumeroDeFalla([&] { AEntero16(t); }), kDesbordamiento) << t;
+  EXPECT_EQ(NumeroDeFalla([] { AEntero32("2147483648"); }), kDesbordamiento);
+  EXPECT_EQ(NumeroDeFalla([] { AReal("1" + std::string(50, '0')); }), kDesbordamiento);
+}
+
+TEST(Reloj, FormateaYAvanzaCruzandoElAnio) {
+  test::ManualClock reloj({2025, 12, 31, 23, 59, 58, 0});
+  EXPECT_EQ(Formatea(reloj.Ahora(), "yyMMdd hhmmss"), "251231 235958");
+  reloj.Dormir(2500);
+  EXPECT_EQ(Formatea(reloj.Ahora(), "dd/MM/yy hh:mm:ss"), "01/01/26 00:00:00");
+  EXPECT_FLOAT_EQ(reloj.SegundosDesdeMedianoche(), 0.5f);
+}
+
+TEST(Identidad, EstableConSignoYConRespaldos) {
+  test::LectorDePrueba p;
+  auto archivo = [&](const std::string& nombre, const std::string& contenido) {
+    std::ofstream(p.carpeta.ruta() / nombre, std::ios::binary) << contenido;
+    return p.carpeta.ruta() / nombre;
+  };
+  const std::regex entero32("0|-?[1-9][0-9]{0,9}");
+  std::string propia = SerialDisco(p.l);
+  EXPECT_TRUE(std::regex_match(propia, entero32)) << propia;
+  p.l.estado.IdEquipo = "otro";
+  EXPECT_EQ(SerialDisco(p.l), propia);
+  EXPECT_EQ(p.l.estado.IdEquipo, propia);
+  EXPECT_EQ(SerialDisco(p.l, {archivo("uno", "3d1219c7c4c5404aaa1f6d2a48adfda4\n")}),
+            SerialDisco(p.l, {archivo("igual", "  3d1219c7c4c5404aaa1f6d2a48adfda4  \r\n")}));
+  int negativos = 0;
+  for (int i = 0; i < 64; ++i) {
+    std::string t = SerialDisco(p.l, {archivo("id", "maquina-" + std::to_string(i))});
+    ASSERT_TRUE(std::regex_match(t, entero32) && std::abs(std::stoll(t)) <= 2147483648LL) << t;
+    negativos += t[0] == '-';
+  }
+  EXPECT_TRUE(negativos > 0 && negativos < 64);  // the highest bit set keeps its minus sign
+  // Blank or missing sources give way to the next, and at last to the host name.
+  EXPECT_EQ(
+      SerialDisco(p.l, {p.carpeta.ruta() / "falta", archivo("vacio", "\n"), archivo("b", "abc")}),
+      SerialDisco(p.l, {archivo("c", "abc")}));
+  char nombre[256] = {};
+  ASSERT_EQ(gethostname(nombre, sizeof nombre - 1), 0);
+  EXPECT_EQ(SerialDisco(p.l, {p.carpeta.ruta() / "falta", p.carpeta.ruta()}),
+            SerialDisco(p.l, {archivo("nombre", nombre)}));
+}
+
+using Lista = std::vector<std::string>;
+
+TEST(Json, ParesEscapadosYListas) {
+  EXPECT_EQ(ParJson("nombre", "José / 1,2 {x}"), "\"nombre\":\"José / 1,2 {x}\"");
+  EXPECT_EQ(ParJson("n", std::string("a\"b\\\r\n\t\b\f\0\x1f", 11)),
+            "\"n\":\"a\\\"b\\\\\\r\\n\\t\\b\\f\\u0000\\u001f\"");
+  const std::string raro = "x\"\\\n\x01 ñ";
+  EXPECT_EQ(nlohmann::json::parse("{" + ParJson("n", raro) + "}")["n"], raro);
+  EXPECT_EQ(ListaJson(",{\"a\":\"1\"},{\"b\":\"2\"}"), "[{\"a\":\"1\"},{\"b\":\"2\"}]");
+  EXPECT_EQ(ListaJson(""), "[]");
+  EXPECT_EQ(ListaJson(","), "[]");
+}
+
+TEST(Campo, CamposYCuentas) {
+  const struct {
+    const char *texto, *sep;
+    long n;
+    const char* campo;
+  } casos[] = {
+      {"a;b;c", ";", 1, "a"}, {"a;b;c", ";", 3, "c"},         {"a;b;c", ";", 5, "c"},
+      {"a;b;c", ";", 0, "c"}, {"a;b;c", ";", -7, "c"},        {"a;b;c", "", 2, "b"},
+      {"a;;b", ";", 2, ""},   {"abc", ";", 2, "abc"},         {"", ";", 1, ""},
+      {"a;b;", ";", 2, "b"},  {"a;b;", ";", 3, "a;b;"},       {"1],[", "],[", 2, ""},
+      {"1],[", "],[", 0, ""}, {"1,2],[3,4", "],[", 2, "3,4"}, {"xaaay", "aa", 1, "x"},
+      {"xaaay", "aa", 2, ""}, {"xaaay", "aa", 3, "y"},  // overlaps: the next search starts
+  };                                                    // one character further
+  for (const auto& c : casos) EXPECT_EQ(Campo(c.texto, c.n, c.sep), c.campo) << c.texto << c.n;
+  for (auto [texto, sep, n] : {std::tuple{"", ";", 1L},
+                               {"a;;b", "", 3L},
+                               {"1,2],[3,4],[5", "],[", 3L},
+                               {"aaaa", "aa", 4L},
+                               {"ab", "abc", 1L}})
+    EXPECT_EQ(CuentaCampos(texto, sep), n) << texto;
+}
+
+TEST(Listas, ElUltimoNuncaSeMira) {
+  EXPECT_FALSE(EstaEnLista({}, ""));
+  EXPECT_FALSE(EstaEnLista({"a"}, "a"));
+  EXPECT_TRUE(EstaEnLista({"a", ""}, "a"));
+  EXPECT_FALSE(EstaEnLista({"a", ""}, "A"));
+  EXPECT_EQ(QuitaDeLista({"a", "b", "a", ""}, "a"), (Lista{"b", ""}));
+  EXPECT_EQ(QuitaDeLista({"x", "y", ""}, "z"), (Lista{"x", "y", ""}));
+  EXPECT_EQ(QuitaDeLista({}, "z"), (Lista{""}));
+  test::LectorDePrueba p;
+  auto& lineas = p.l.estado.LineasLeidas;
+  EXPECT_FALSE(EstaEnRecientes(p.l, "r", 3));  // no list yet
+  lineas.assign(31, "");
+  for (int i = 1; i < 30; ++i) lineas[i] = "r" + std::to_string(i);
+  lineas.back() = "ultimo";
+  for (auto [r, pos, esta] : {std::tuple{"r1", 3L, true},
+                              {"", 3L, true},
+                              {"r14", 25L, false},
+                              {"r15", 25L, true},
+                              {"r29", 25L, true},
+                              {"r29", 40L, false},
+                              {"ultimo", 25L, false},
+                              {"r1", std::numeric_limits<long>::min(), true},
+                              {"r29", std::numeric_limits<long>::max(), false}})
+    EXPECT_EQ(EstaEnRecientes(p.l, r, pos), esta) << r << " " << pos;
+}
+
+}  // namespace
+}  // namespace lector
