@@ -36,6 +36,7 @@ class Usuarios : public ConServicio {
     sdk.Olvida();
     display.llamadas.clear();
   }
+  // What the service received, one text per reply or template.
   std::vector<std::string> Respuestas() const {
     std::vector<std::string> r;
     for (const auto& x : sim.Respuestas())
