@@ -27,17 +27,18 @@ class RelojesConFallas : public ConCiclo, public ::testing::WithParamInterface<C
 
 TEST_P(RelojesConFallas, ElCicloSigueYNadaSePierde) {
   std::vector<std::unique_ptr<clocksim::Emulador>> relojes;
-  for (const char* ip : {"127.0.7.2", "127.0.7.3"}) {
+  for (int n : {2, 3}) {
+    const std::string ip = DireccionPropia(n), id = std::to_string(n);
     clocksim::EstadoReloj e;
-    const std::string serie = e.serie = std::string("S") + ip;
+    const std::string serie = e.serie = "S" + id;
     for (int i = 0; i < 400; ++i)
       e.Marca(std::to_string(10 + i % 40), 0, 1,
-              clocksim::SegundosCiviles({2026, 3, 3, 8, 0, 0}) + 60LL * i + (ip[8] - '0'));
+              clocksim::SegundosCiviles({2026, 3, 3, 8, 0, 0}) + 60LL * i + n);
     clocksim::Opciones o;
     o.direccion = ip;
     relojes.push_back(std::make_unique<clocksim::Emulador>(std::move(e), o));
     relojes.back()->Inicia();
-    Reloj(std::string(1, ip[8]), std::string("Reloj") + ip[8], ip, true, "5", serie);
+    Reloj(id, "Reloj" + id, ip, true, "5", serie);
   }
   zk::ZkSdk sdkReal(std::chrono::milliseconds(1000));
   l.sdk = &sdkReal;

@@ -36,7 +36,7 @@ std::multiset<std::string> Lineas(const std::filesystem::path& ruta) {
 
 TEST(CaidaLectura, TerminadaTrasCadaEscrituraNoPierdeRegistros) {
   constexpr int kRegistros = 20000;  // a few batches per file
-  const std::string ip = "127.0.5.29";
+  const std::string ip = DireccionPropia(29);
   LectorDePrueba p;
   p.alcance.tabla[ip] = 0;
   std::filesystem::create_directory(p.l.Marcaciones());

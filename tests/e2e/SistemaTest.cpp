@@ -173,11 +173,7 @@ class Sistema : public ::testing::Test {
                                         Entorno());
   }
   std::string Ruta(const std::string& nombre) const { return (carpeta_.ruta() / nombre).string(); }
-  // An address of this test process's own, so parallel runs never meet on port 4370.
-  static std::string Ip(const Reloj& r) {
-    return "127." + std::to_string(10 + getpid() % 200) + "." +
-           std::to_string(getpid() / 200 % 250) + "." + r.id;
-  }
+  static std::string Ip(const Reloj& r) { return DireccionPropia(std::stoi(r.id)); }
 
   json Admin(const std::string& ruta) {
     auto r = admin_.Get(ruta.c_str());

@@ -54,6 +54,12 @@ int PuertoLibre() {
   return ntohs(a.sin_port);
 }
 
+std::string DireccionPropia(int ultimo) {
+  const int pid = static_cast<int>(getpid());
+  return "127." + std::to_string(10 + pid % 200) + "." + std::to_string(pid / 200 % 250) + "." +
+         std::to_string(ultimo);
+}
+
 int NumeroDeFalla(const std::function<void()>& accion) {
   try {
     accion();

@@ -42,6 +42,10 @@ bool EsperaHasta(const std::function<bool()>& cond,
 // A loopback TCP port nothing listens on (bound, then released).
 int PuertoLibre();
 
+// A loopback address of this test process's own ending in `ultimo`: clocks listen on port 4370,
+// so tests running at once (ctest -j, other build folders) must not share addresses.
+std::string DireccionPropia(int ultimo);
+
 // The number of the failure that `accion` throws; 0 when it throws none.
 int NumeroDeFalla(const std::function<void()>& accion);
 
