@@ -212,7 +212,8 @@ std::string ReadWholeFile(const std::filesystem::path& ruta) {
   if (!std::filesystem::exists(ruta, ec)) std::ofstream(ruta, std::ios::binary | std::ios::app);
   std::ifstream f(ruta, std::ios::binary);
   // Only a file is sent whole: a device in its place would be read forever.
-  if (!f || !std::filesystem::is_regular_file(ruta, ec)) throw Falla(kAccesoArchivo, "Error de acceso a ruta/archivo: " + ruta.string());
+  if (!f || !std::filesystem::is_regular_file(ruta, ec))
+    throw Falla(kAccesoArchivo, "Error de acceso a ruta/archivo: " + ruta.string());
   std::ostringstream s;
   s << f.rdbuf();
   if (f.bad()) throw Falla(kAccesoArchivo, "Error de acceso a ruta/archivo: " + ruta.string());
