@@ -23,8 +23,8 @@
 #include "clock-sim/Emulador.h"
 #include "clock-sim/Genera.h"
 #include "clock/zk/ZkSdk.h"
-#include "kit/SinVentana.h"
 #include "server/Sesion.h"
+#include "support/Display.h"
 #include "support/Lector.h"
 
 namespace {
@@ -124,7 +124,7 @@ struct Lector {
   }
 
   std::filesystem::path carpeta = CarpetaNueva();
-  lector::test::SinVentana display;
+  lector::SinVentana display;
   SinPausas reloj;
   SiempreResponde alcance;
   SinTemporizador proceso;

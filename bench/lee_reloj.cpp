@@ -26,7 +26,7 @@
 #include "clock-sim/Genera.h"
 #include "clock/Marcaciones.h"
 #include "clock/zk/ZkSdk.h"
-#include "kit/SinVentana.h"
+#include "support/Display.h"
 #include "support/Lector.h"
 
 namespace {
@@ -38,7 +38,7 @@ Cuenta gLector;  // this thread while the reader works
 // The emulator's thread, and this thread while building a clock.
 Cuenta& gOtros = medicion::gOtrosHilos;
 
-using lector::test::SinVentana;
+using lector::SinVentana;
 
 class SiempreResponde : public lector::Reachability {
  public:

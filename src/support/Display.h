@@ -36,4 +36,27 @@ class Display {
   virtual bool PreguntaSiNo(const std::string& texto) = 0;
 };
 
+// A Display that shows nothing, keeps only the caption and answers every question No: the
+// base of the terminal's display and what benchmarks run with.
+class SinVentana : public Display {
+ public:
+  void AddLog(const std::string&) override {}
+  void SetCaption(const std::string& t) override { caption_ = t; }
+  std::string Caption() const override { return caption_; }
+  void ClearRelojes() override {}
+  void AddReloj(const std::string&) override {}
+  int CountRelojes() const override { return 0; }
+  std::string Reloj(int) const override { return ""; }
+  void SetReloj(int, const std::string&) override {}
+  void SetLamp(int32_t) override {}
+  void SetLID(const std::string&) override {}
+  void Repaint() override {}
+  void DoEvents() override {}
+  void MensajeCritico(const std::string&) override {}
+  bool PreguntaSiNo(const std::string&) override { return false; }
+
+ private:
+  std::string caption_ = kTituloVentana;
+};
+
 }  // namespace lector

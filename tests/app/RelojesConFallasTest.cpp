@@ -50,7 +50,6 @@ TEST_P(RelojesConFallas, ElCicloSigueYNadaSePierde) {
               ::testing::Not(::testing::Contains(::testing::HasSubstr("Reloj2 leido: 400"))));
   EXPECT_TRUE(proceso.activado);  // the next cycle is due
 
-  // The clock behaves again: the next cycle (a multiple of the interval later) reads all of it.
   if (GetParam().conecta) {
     EXPECT_THAT(display.logs, ::testing::Contains("Reloj Reloj2 desconectado."));
   } else {  // the service hears that the clock could not be connected
@@ -59,6 +58,7 @@ TEST_P(RelojesConFallas, ElCicloSigueYNadaSePierde) {
       return x.relojId == "2" && x.tarea == "CO" && x.respuesta == "0";
     }));
   }
+  // The clock behaves again: the next cycle (a multiple of the interval later) reads all of it.
   relojes[0]->QuitaFallas();
   ASSERT_TRUE(EsperaHasta([&] { return !relojes[0]->ConClienteTcp(); }));
   reloj.Avanza(5 * 60 * 1000);
@@ -66,9 +66,7 @@ TEST_P(RelojesConFallas, ElCicloSigueYNadaSePierde) {
   std::multiset<std::string> lineas;
   for (const auto& f : std::filesystem::directory_iterator(l.Marcaciones())) {
     if (f.path().filename().string().find(' ') != std::string::npos) continue;  // clock files
-    const std::string texto = LeeArchivo(f.path());
-    for (size_t i = 0, p; (p = texto.find("\r\n", i)) != std::string::npos; i = p + 2)
-      lineas.insert(texto.substr(i, p - i));
+    for (auto& x : LineasDe(f.path())) lineas.insert(x);
   }
   EXPECT_EQ(lineas.size(), 800u);
   EXPECT_EQ(std::set<std::string>(lineas.begin(), lineas.end()).size(), 800u);

@@ -8,6 +8,7 @@
 
 #include "app/gui/Programa.h"
 #include "server/Execute.h"
+#include "support/Display.h"
 #include "support/Identidad.h"
 #include "support/Ini.h"
 #include "support/SystemClock.h"
@@ -16,29 +17,14 @@ namespace lector::app {
 namespace {
 
 // What the login shows goes to the terminal; there is nobody to answer a question.
-class Terminal : public Display {
+class Terminal : public SinVentana {
  public:
   void AddLog(const std::string& t) override { std::cout << t << std::endl; }
-  void SetCaption(const std::string& t) override { caption_ = t; }
-  std::string Caption() const override { return caption_; }
-  void ClearRelojes() override {}
-  void AddReloj(const std::string&) override {}
-  int CountRelojes() const override { return 0; }
-  std::string Reloj(int) const override { return ""; }
-  void SetReloj(int, const std::string&) override {}
-  void SetLamp(int32_t) override {}
-  void SetLID(const std::string&) override {}
-  void Repaint() override {}
-  void DoEvents() override {}
   void MensajeCritico(const std::string& t) override {
     std::cout << t << std::endl;
     mostrado = true;
   }
-  bool PreguntaSiNo(const std::string&) override { return false; }
   bool mostrado = false;
-
- private:
-  std::string caption_ = kTituloVentana;
 };
 
 termios eco{};
