@@ -1,13 +1,13 @@
 'use strict';
 // Reads a clock with node-zklib, a protocol client written by others, and prints what it got
-// as one line of JSON: the device info, the users and the attendance records. With "borra" it
-// then clears the attendance log. The library tries TCP and falls back to UDP.
-// Usage: node lee-reloj.js IP PORT [borra]
+// as one line of JSON: the device info, the users and the attendance records; then it clears the
+// attendance log. The library tries TCP and falls back to UDP.
+// Usage: node lee-reloj.js IP PORT
 console.log = (...a) => console.error(...a);  // the library talks on stdout; keep it for us
 
 const ZKLib = require('node-zklib');
 
-const [ip, puerto, accion] = process.argv.slice(2);
+const [ip, puerto] = process.argv.slice(2);
 const dos = (n) => String(n).padStart(2, '0');
 // Records are wall-clock times without a zone: print them as the library's local Date has them.
 const fecha = (d) =>
@@ -32,10 +32,8 @@ const texto = (e) => (e ? String((e.err && e.err.message) || e.message || e) : n
     }));
     salida.errorMarcaciones = texto(marcaciones.err);
     salida.transporte = zk.connectionType;
-    if (accion === 'borra') {
-      await zk.clearAttendanceLog();
-      salida.borrado = true;
-    }
+    await zk.clearAttendanceLog();
+    salida.borrado = true;
     await zk.disconnect();
   } catch (e) {
     salida.error = texto(e);
