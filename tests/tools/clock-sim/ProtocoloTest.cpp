@@ -32,13 +32,15 @@ class Crudo {
     EXPECT_EQ(send(fd_, b.data(), b.size(), MSG_NOSIGNAL), static_cast<ssize_t>(b.size()));
   }
   void Envia(uint16_t comando) { EnviaCrudo(zk::ArmaTramaTcp(comando, sesion, ++id)); }
-  // The next packet; nullopt when none comes in time or the connection ends.
+  // The next packet (its session is taken for the next requests); nullopt when none comes in
+  // time or the connection ends.
   std::optional<zk::Paquete> Recibe(int ms = 10000) {
     for (;;) {
       uint32_t largo = 0;
       if (zk::ExaminaTramaTcp(rx_.data(), rx_.size(), largo) == zk::EstadoTrama::kCompleta) {
         auto p = zk::LeePayload(rx_.data() + 8, largo);
         rx_.erase(rx_.begin(), rx_.begin() + 8 + largo);
+        if (p) sesion = p->sesion;
         return p;
       }
       pollfd p{fd_, POLLIN, 0};
@@ -52,12 +54,6 @@ class Crudo {
     Envia(comando);
     auto p = Recibe();
     return p ? p->comando : 0;
-  }
-  bool Conecta() {
-    Envia(zk::CMD_CONNECT);
-    auto p = Recibe();
-    sesion = p ? p->sesion : 0;
-    return p && p->comando == zk::CMD_ACK_OK;
   }
   uint16_t sesion = 0, id = 0;
 
@@ -78,7 +74,7 @@ class ProtocoloTest : public ::testing::Test {
   }
   std::unique_ptr<Crudo> Conectado() {
     auto c = std::make_unique<Crudo>(reloj->Puerto());
-    EXPECT_TRUE(c->Conecta());
+    EXPECT_EQ(c->Pide(zk::CMD_CONNECT), zk::CMD_ACK_OK);
     return c;
   }
   std::unique_ptr<Emulador> reloj;
