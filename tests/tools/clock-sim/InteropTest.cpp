@@ -47,9 +47,15 @@ TEST(InteropTest, NodeZklibLeeUsuariosYMarcacionesYBorraElRegistro) {
     Genera(e, {viejo ? 30 : 60, viejo ? 2000 : 20000, 11, SegundosCiviles({2025, 6, 1, 0, 0, 0})});
     e.usuarios[1].nombre = "Abcdefghijklmnopqrstuvw";  // 23 characters
     e.usuarios[2].tarjeta = 4000000001u;
-    if (viejo) e.formatoUsuario = 28, e.formatoMarcacion = 16;
+    if (viejo) {
+      e.formatoUsuario = 28;
+      e.formatoMarcacion = 16;
+    }
     Opciones op;
-    op.direccion = kIp, op.puerto = 0, op.tcp = !viejo, op.udp = viejo;
+    op.direccion = kIp;
+    op.puerto = 0;
+    op.tcp = !viejo;
+    op.udp = viejo;
     Emulador reloj(e, op);
     reloj.Inicia();
 
