@@ -16,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "clock-sim/Genera.h"
 #include "kit/Fixtures.h"
@@ -47,12 +48,10 @@ class Proceso {
     for (auto& e : env) envp.push_back(e.data());
     argv.push_back(nullptr);
     envp.push_back(nullptr);
-    int tubo[2];
-    EXPECT_EQ(pipe(tubo), 0);
+    std::ofstream(salida.string() + ".in") << entrada;
     posix_spawn_file_actions_t acciones;
     posix_spawn_file_actions_init(&acciones);
-    posix_spawn_file_actions_adddup2(&acciones, tubo[0], 0);
-    posix_spawn_file_actions_addclose(&acciones, tubo[1]);
+    posix_spawn_file_actions_addopen(&acciones, 0, (salida.string() + ".in").c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&acciones, 1, salida.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     posix_spawn_file_actions_adddup2(&acciones, 1, 2);
@@ -62,9 +61,6 @@ class Proceso {
     EXPECT_EQ(posix_spawn(&pid_, argv[0], &acciones, &atributos, argv.data(), envp.data()), 0);
     posix_spawn_file_actions_destroy(&acciones);
     posix_spawnattr_destroy(&atributos);
-    close(tubo[0]);
-    EXPECT_EQ(write(tubo[1], entrada.data(), entrada.size()), static_cast<ssize_t>(entrada.size()));
-    close(tubo[1]);
   }
   ~Proceso() { Termina(SIGKILL); }
   // Signals the process group (0: none) and waits 30 s for the end, then kills it; the exit
@@ -99,14 +95,7 @@ struct Reloj {
 
 // Polls the processes at most five times a second.
 bool Hasta(const std::function<bool()>& cond, seconds limite = seconds(180)) {
-  auto proxima = std::chrono::steady_clock::now();
-  return EsperaHasta(
-      [&] {
-        if (std::chrono::steady_clock::now() < proxima) return false;
-        proxima += std::chrono::milliseconds(200);
-        return cond();
-      },
-      limite);
+  return EsperaHasta(cond, limite, std::chrono::milliseconds(200));
 }
 
 class Sistema : public ::testing::Test {
@@ -282,24 +271,23 @@ TEST_F(Sistema, CadaTareaSeRealizaYSeRespondeComoCorresponde) {
   std::vector<std::string> otros;
   for (const auto& u : e.usuarios)
     if (u.uid != subido->uid && u.uid > 1) otros.push_back(u.id);
-  const std::string numero = "^-?[0-9]+$";
+  // code, subject, names, the answer (a pattern)
   const std::vector<std::array<std::string, 4>> tareas = {
-      // code, subject, names, answer
-      {"CO", "", "", "1"},
-      {"LM", "", "", std::to_string(e.marcaciones.size())},
+      {"CO", "", "", "^1$"},
+      {"LM", "", "", "^" + std::to_string(e.marcaciones.size()) + "$"},
       {"LP", "", "", "\"" + subido->id + "\""},
       {"LU", subido->id, "", "\"" + subido->id + "\""},
-      {"DP", "9001;9002", "Ana Prueba;Beto Prueba", "1"},
-      {"UP", subido->id, "", "True"},
-      {"BP", otros[0], "", "1"},
-      {"RA", "", "", "True"},
-      {"SA", otros[1], "", "True"},
-      {"TT", "", "", "1"},
-      {"EH", "", "", "1"},
-      {"PI", "", "", numero},
-      {"BM", "", "", "1"},
-      {"RE", "", "", "1"},
-      {"BA", "", "", "1"}};
+      {"DP", "9001;9002", "Ana Prueba;Beto Prueba", "^1$"},
+      {"UP", subido->id, "", "^True$"},
+      {"BP", otros[0], "", "^1$"},
+      {"RA", "", "", "^True$"},
+      {"SA", otros[1], "", "^True$"},
+      {"TT", "", "", "^1$"},
+      {"EH", "", "", "^1$"},
+      {"PI", "", "", "^-?[0-9]+$"},
+      {"BM", "", "", "^1$"},
+      {"RE", "", "", "^1$"},
+      {"BA", "", "", "^1$"}};
   for (const auto& [codigo, sujeto, nombres, _] : tareas)
     admin_.Post(
         "/_sim/tareas",
@@ -315,16 +303,10 @@ TEST_F(Sistema, CadaTareaSeRealizaYSeRespondeComoCorresponde) {
   })) << cola.dump(1)
       << lector_->Salida();
   for (size_t i = 0; i < tareas.size(); ++i) {
-    const auto& [codigo, sujeto, nombres, respuesta] = tareas[i];
     const std::string r = cola[i]["respuesta"];
-    EXPECT_EQ(cola[i]["codigo"], codigo);
-    if (respuesta == numero)
-      EXPECT_TRUE(!r.empty() && r.find_first_not_of("-0123456789") == std::string::npos)
-          << codigo << ": " << r;
-    else if (respuesta.front() == '"')
-      EXPECT_NE(r.find(respuesta), std::string::npos) << codigo << ": " << r.substr(0, 300);
-    else
-      EXPECT_EQ(r, respuesta) << codigo;
+    EXPECT_EQ(cola[i]["codigo"], tareas[i][0]);
+    EXPECT_TRUE(std::regex_search(r, std::regex(tareas[i][3])))
+        << tareas[i][0] << ": " << r.substr(0, 300);
   }
   // What the tasks left in the device (clock-sim writes its state on SIGUSR1).
   std::filesystem::remove(Ruta("31.json"));
@@ -332,16 +314,12 @@ TEST_F(Sistema, CadaTareaSeRealizaYSeRespondeComoCorresponde) {
   ASSERT_TRUE(Hasta([&] { return std::filesystem::exists(Ruta("31.json")); }, seconds(30)));
   auto ahora = clocksim::EstadoReloj::Carga(Ruta("31.json"));
   const auto* ana = ahora.BuscaId("9001");
-  ASSERT_NE(ana, nullptr);
-  EXPECT_EQ(ana->nombre, "Ana Prueba");
-  EXPECT_EQ(ana->tarjeta, 4123456789u);
-  ASSERT_NE(ahora.BuscaId("9002"), nullptr);
+  ASSERT_TRUE(ana && ahora.BuscaId("9002") && ahora.BuscaId(otros[1]));
+  EXPECT_EQ(ana->nombre + "|" + std::to_string(ana->tarjeta), "Ana Prueba|4123456789");
   EXPECT_EQ(zk::Base64(ahora.plantillas.at({ana->uid, 6}).datos.data(), 1300), kPlantillas[0][2]);
   const auto& cara = ahora.caras.at({ana->uid, 50});
   EXPECT_EQ(zk::Base64(cara.data(), cara.size()), kPlantillas[1][2]);
-  EXPECT_EQ(ahora.BuscaId(otros[0]), nullptr);
-  ASSERT_NE(ahora.BuscaId(otros[1]), nullptr);
-  EXPECT_EQ(ahora.BuscaId(otros[1])->privilegio, 3);
+  EXPECT_TRUE(!ahora.BuscaId(otros[0]) && ahora.BuscaId(otros[1])->privilegio == 3);
   EXPECT_TRUE(ahora.marcaciones.empty());
   // "UP" gave the service every template and the face of the person, byte for byte.
   std::map<std::string, std::string> almacen, enReloj;

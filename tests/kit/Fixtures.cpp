@@ -33,11 +33,12 @@ int32_t TablaAlcance::MidePing(const std::string& direccion) {
   return it == tabla.end() ? -1 : it->second;
 }
 
-bool EsperaHasta(const std::function<bool()>& cond, std::chrono::milliseconds limite) {
+bool EsperaHasta(const std::function<bool()>& cond, std::chrono::milliseconds limite,
+                 std::chrono::milliseconds paso) {
   auto fin = std::chrono::steady_clock::now() + limite;
   while (!cond()) {
     if (std::chrono::steady_clock::now() > fin) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(paso);
   }
   return true;
 }

@@ -35,9 +35,10 @@ class TablaAlcance : public Reachability {
   std::vector<std::string> consultas;
 };
 
-// Polls cond until it is true or the deadline passes; tests never sleep to wait.
+// Polls cond every `paso` until it is true or the deadline passes; tests never sleep to wait.
 bool EsperaHasta(const std::function<bool()>& cond,
-                 std::chrono::milliseconds limite = std::chrono::seconds(20));
+                 std::chrono::milliseconds limite = std::chrono::seconds(20),
+                 std::chrono::milliseconds paso = std::chrono::milliseconds(5));
 
 // A loopback TCP port nothing listens on (bound, then released).
 int PuertoLibre();
