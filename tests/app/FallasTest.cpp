@@ -29,13 +29,6 @@ std::string Entrada(const std::string& numero, const std::string& id, const std:
 }
 const std::string kA = Entrada("1", "2", "A", "2"), kB = Entrada("2", "3", "B", "2");
 
-servicesim::Guion Lista(const std::string& texto, int veces = 1) {
-  servicesim::Guion g;
-  g.texto = texto;
-  g.veces = veces;
-  return g;
-}
-
 fs::path General(Lector& l) {
   return clock::GeneralMonthFile(l, l.reloj.Ahora());
 }
@@ -63,29 +56,29 @@ const Escenario kEscenarios[] = {
      "Internal Server Error", true},
     {"ListaCortada",
      [](servicesim::ServiceSim& s, Lector&) {
-       s.Programa("lector.relojes", Lista(kA + kB.substr(0, 12)));
+       s.Programa("lector.relojes", {kA + kB.substr(0, 12)});
      },
      "Leyendo relojes: 1", false},
     {"CuerpoDe10MB",
      [](servicesim::ServiceSim& s, Lector&) {
-       s.Programa("lector.relojes", Lista(kA + kB + std::string(10 << 20, 'x')));
+       s.Programa("lector.relojes", {kA + kB + std::string(10 << 20, 'x')});
      },
      "Leyendo relojes: 2", true},
     {"EtiquetaQueNoEsNumero",
      [](servicesim::ServiceSim& s, Lector&) {
-       s.Programa("lector.relojes", Lista(Entrada("1", "2", "A", "dos") + kB));
+       s.Programa("lector.relojes", {Entrada("1", "2", "A", "dos") + kB});
      },
      "Error en proceso, retomando acciones en un minuto.", true},
     {"NumeroQueNoEsNumero",
      [](servicesim::ServiceSim& s, Lector&) {
-       s.Programa("lector.relojes", Lista(Entrada("uno", "2", "A", "2") + kB));
+       s.Programa("lector.relojes", {Entrada("uno", "2", "A", "2") + kB});
      },
      "Error en proceso, retomando acciones en un minuto.", true},
     {"IdQueSaleDeLaCarpeta",
      [](servicesim::ServiceSim& s, Lector& l) {
        // With this folder in place the file name would land in the program folder itself.
        fs::create_directory(l.Marcaciones() / (Formatea(l.reloj.Ahora(), "yyMM") + " .."));
-       s.Programa("lector.relojes", Lista(Entrada("1", "../../../fuera", "A", "2") + kB, 2));
+       s.Programa("lector.relojes", {Entrada("1", "../../../fuera", "A", "2") + kB, 200, 0, 2});
      },
      "Id de reloj no valido para el archivo de marcaciones", true},
     {"TareaConSujetoDe100000Caracteres",

@@ -27,14 +27,6 @@ struct SinMemoria {
   }
 };
 
-// A script answering once (or `veces` times) with the text.
-inline servicesim::Guion Texto(const std::string& t, int veces = 1) {
-  servicesim::Guion g;
-  g.texto = t;
-  g.veces = veces;
-  return g;
-}
-
 class ConServicio : public ::testing::Test {
  protected:
   explicit ConServicio(bool conReloj = true) {

@@ -161,19 +161,15 @@ int EnRedDePrueba(const std::function<int()>& cuerpo) {
     close(vida[0]);
     char c = 0;
     if (router < 0 || read(listo[0], &c, 1) != 1) _exit(kNoSePuede);
-    const std::string r = std::to_string(router);
-    const std::string guion =
-        "set -e; exec >/dev/null 2>&1; ip link set lo up; ip link add va "
-        "type veth peer name vb; ip link set vb netns " +
-        r +
-        "; ip addr add 10.200.0.1/24 dev va; ip link set va up; ip route add "
-        "10.201.0.0/24 via 10.200.0.2; nsenter -t " +
-        r +
-        " -n sh -ec 'ip link set lo up; ip addr add 10.200.0.2/24 dev vb; "
-        "ip link set vb up; echo 1 > /proc/sys/net/ipv4/ip_forward; ip route "
-        "add unreachable 10.201.0.0/24'; echo '0 2147483647' > "
-        "/proc/sys/net/ipv4/ping_group_range";
-    if (system(guion.c_str()) != 0) _exit(kNoSePuede);
+    setenv("ROUTER", std::to_string(router).c_str(), 1);
+    if (system(R"(set -e; exec >/dev/null 2>&1; ip link set lo up
+ip link add va type veth peer name vb; ip link set vb netns $ROUTER
+ip addr add 10.200.0.1/24 dev va; ip link set va up; ip route add 10.201.0.0/24 via 10.200.0.2
+nsenter -t $ROUTER -n sh -ec 'ip link set lo up; ip addr add 10.200.0.2/24 dev vb
+  ip link set vb up; echo 1 > /proc/sys/net/ipv4/ip_forward
+  ip route add unreachable 10.201.0.0/24'
+echo '0 2147483647' > /proc/sys/net/ipv4/ping_group_range)") != 0)
+      _exit(kNoSePuede);
     int resultado = cuerpo();
     kill(router, SIGKILL);
     _exit(resultado);
