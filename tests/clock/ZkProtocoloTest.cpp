@@ -96,8 +96,6 @@ TEST(ZkProtocolo, RegistrosDeReferencia) {
   ASSERT_TRUE(CodificaUsuario(u, 28, b));
   EXPECT_EQ(b, Hex("2C 01 02 31 32 33 34 35 41 6E 61 20 52 75 69 7A 70 11 01 00 00 01 00 00 "
                    "FF FF FF FF"));
-  for (int p = 0; p <= 3; ++p) EXPECT_EQ(PrivilegioAByte(p, true), (Bytes{0, 2, 6, 14})[p]);
-  EXPECT_EQ(PrivilegioAByte(3, false), 15);
   EXPECT_EQ(PrivilegioDeByte(12), 2);  // manager as some firmware writes it
 }
 
