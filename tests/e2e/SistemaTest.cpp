@@ -30,8 +30,8 @@ using json = nlohmann::json;
 using std::chrono::seconds;
 namespace zk = clock::zk;
 
-// A program in a process group of its own, its input given at once, its output in a file; killed
-// with its group if the test leaves it running.
+// A program in a process group of its own, its input given at once, its output in a file; ended
+// with its group if the test leaves it running (asked first, so a coverage build keeps its counts).
 class Proceso {
  public:
   Proceso(std::vector<std::string> args, const std::filesystem::path& salida,
@@ -62,7 +62,7 @@ class Proceso {
     posix_spawn_file_actions_destroy(&acciones);
     posix_spawnattr_destroy(&atributos);
   }
-  ~Proceso() { Termina(SIGKILL); }
+  ~Proceso() { Termina(SIGTERM); }
   // Signals the process group (0: none) and waits 30 s for the end, then kills it; the exit
   // status, -1 when it did not exit by itself.
   int Termina(int senal = 0) {
