@@ -77,8 +77,7 @@ std::string SyncCall(Lector& l, const std::string& funcion, const std::string& p
   }
 }
 
-void LlenaListaRelojes(std::vector<DatosReloj>& lista, const std::string& respuesta,
-                       bool porEntrada) {
+void LlenaListaRelojes(std::vector<DatosReloj>& lista, const std::string& respuesta) {
   // What follows the last "<br>" is not read; its entry stays empty.
   lista.assign(CuentaSaltos(respuesta) + 1, DatosReloj{});
   size_t inicio = 0;
@@ -87,23 +86,18 @@ void LlenaListaRelojes(std::vector<DatosReloj>& lista, const std::string& respue
     inicio = p + kSalto.size();
     auto campo = [&](long k) { return Campo(t, k, "|"); };
     DatosReloj& r = lista[i];
-    auto textos = [&] {
-      r.Serial = campo(2);
-      r.RelojId = campo(3);
-      r.Nombre = campo(4);
-      r.Etiqueta = campo(5);
-      r.IP = campo(6);
-      for (long k = 7; k <= 12; ++k) r.Campos7a12[k - 7] = campo(k);
-    };
+    r.Serial = campo(2);
+    r.RelojId = campo(3);
+    r.Nombre = campo(4);
+    r.Etiqueta = campo(5);
+    r.IP = campo(6);
+    for (long k = 7; k <= 12; ++k) r.Campos7a12[k - 7] = campo(k);
     try {
       r.Numero = NumeroDeLista(campo(1));
-      textos();
       r.Conectado = NumeroDeLista(campo(13));
       r.Intervalo = NumeroDeLista(campo(14));
     } catch (const Falla& f) {
-      if (!porEntrada) throw;
-      r = DatosReloj{};
-      textos();
+      r.Numero = r.Conectado = r.Intervalo = 0;
       r.NumeroDefecto = f.numero;
       r.Defecto = f.descripcion;
     }
@@ -124,7 +118,7 @@ bool Procesar(Lector& l) {
     return false;
   }
   ShowProgress(l, 1, 1, 1);
-  LlenaListaRelojes(e.ListaRelojes, respuesta, true);
+  LlenaListaRelojes(e.ListaRelojes, respuesta);
   return e.ListaRelojes.size() > 1;
 }
 

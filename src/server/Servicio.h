@@ -26,10 +26,9 @@ void sendTxt(Lector& l);
 
 // Replaces the list by the entries of a "lector.relojes" answer ("<br>"-separated, 14
 // "|"-separated fields each; the piece after the last "<br>" stays an empty entry). Fields 1, 13
-// and 14 are 16-bit numbers, 0 when empty; any other text throws (13 or 6), leaving the list
-// partly filled. With porEntrada nothing throws: a bad number field leaves that entry's numbers 0
-// and the failure in its Defecto.
-void LlenaListaRelojes(std::vector<DatosReloj>& lista, const std::string& respuesta,
-                       bool porEntrada = false);
+// and 14 are 16-bit numbers, 0 when empty; an entry with any other text there keeps its texts,
+// has those numbers 0 and holds the failure (13 or 6) in NumeroDefecto/Defecto, so that only its
+// own visit fails.
+void LlenaListaRelojes(std::vector<DatosReloj>& lista, const std::string& respuesta);
 
 }  // namespace lector::server

@@ -77,11 +77,11 @@ void PeticionServicio(const std::string& b) {
 // Any answer to the clock list, and any login answer.
 void ListaRelojes(const std::string& texto) {
   std::vector<DatosReloj> lista;
-  try {
-    server::LlenaListaRelojes(lista, texto);
-  } catch (const Falla& f) {
-    if (f.numero != kTipoIncompatible && f.numero != kDesbordamiento) abort();
-  }
+  server::LlenaListaRelojes(lista, texto);
+  for (const auto& d : lista)
+    if (d.NumeroDefecto && d.NumeroDefecto != kTipoIncompatible &&
+        d.NumeroDefecto != kDesbordamiento)
+      abort();
   if (lista.empty() || lista.size() > texto.size() / 4 + 1) abort();
   server::LoginRechazado(texto, texto);
   if (server::Minusculas(texto).size() != texto.size()) abort();

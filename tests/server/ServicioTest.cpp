@@ -90,18 +90,15 @@ TEST(ListaRelojes, CadaPiezaEsUnaEntradaYLosNumerosMalosSonFallas) {
       {"<br>", "0::0:0 0::0:0", 0},
       {"\r\n" + uno + "\r\n<br>\r\n2|S2|8|Salida|2|10.0.0.2|||||||0| 10 \n<br>",
        "1:S1:1:5 2:S2:0:10 0::0:0", 0},
-      {uno + "<br>2|S2|8|Salida|2|10.0.0.2|||||||1|cinco<br>", "1:S1:1:5 2:S2:1:0 0::0:0",
+      {uno + "<br>2|S2|8|Salida|2|10.0.0.2|||||||1|cinco<br>", "1:S1:1:5 0:S2:0:0 0::0:0",
        kTipoIncompatible},
-      {"70000|S1<br>", "0::0:0 0::0:0", kDesbordamiento},
+      {"70000|S1<br>", "0:S1:0:0 0::0:0", kDesbordamiento},
   };
   for (const auto& c : casos) {
     std::vector<DatosReloj> lista(5);
+    server::LlenaListaRelojes(lista, c.respuesta);
     int falla = 0;
-    try {
-      server::LlenaListaRelojes(lista, c.respuesta);
-    } catch (const Falla& f) {
-      falla = f.numero;
-    }
+    for (const auto& d : lista) falla = falla ? falla : d.NumeroDefecto;
     EXPECT_EQ(falla, c.falla) << c.respuesta;
     EXPECT_EQ(Resumen(lista), c.entradas) << c.respuesta;
   }
