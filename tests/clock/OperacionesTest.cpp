@@ -73,18 +73,6 @@ class Operaciones : public ConServicio {
       r.push_back(x.empleadoId + "|" + x.dedo + "|" + x.plantilla);
     return r;
   }
-  // Every maintenance command's answer, in one text, and the calls after the connection.
-  std::string Todos() {
-    l.estado.ConnectionRegistry.clear();
-    sdk.Olvida();
-    const char *ip = "127.0.0.2", *s = "S1";
-    std::string r;  // a braced list runs the commands in order
-    for (const auto& x : Lineas{
-             ComandoBM(l, ip, s), ComandoRE(l, ip, s), ComandoTT(l, ip, s), EstableceHora(l, ip, s),
-             TextoBooleano(AsignaPrivilegio(l, ip, s, "0042")), TextoBooleano(ComandoRA(l, ip, s))})
-      r += x;
-    return r;
-  }
 
   RecordingSdk sdk;
   TablaAlcance alcance;
@@ -169,32 +157,6 @@ TEST_F(Operaciones, DisconnectOnlyTheRegisteredClock) {
   EXPECT_THAT(sdk.llamadas, ElementsAre("Disconnect()"));
   EXPECT_TRUE(ConectaReloj(l, "127.0.0.2", "S1"));
   EXPECT_EQ(sdk.llamadas.size(), 3u);
-}
-
-TEST_F(Operaciones, CommandsAndTheirAnswers) {
-  alcance.tabla.clear();
-  reloj.ahora = {2027, 1, 2, 3, 4, 5, 600};
-  EXPECT_EQ(Todos(), "False000FalseFalse");  // unreachable: nothing sent
-  EXPECT_THAT(sdk.llamadas, ::testing::IsEmpty());
-
-  alcance.tabla["127.0.0.2"] = 0;
-  // Administrator rights rewrite the user as read, as a number, with privilege 3.
-  sdk.usuarios = {{"0042", "ABCDEFGHIJKLMNOPQRSTUVWXYZ", "99", 0, false, ""}};
-  EXPECT_EQ(Todos(), "True111TrueTrue");
-  EXPECT_THAT(sdk.llamadas,
-              ElementsAre("Connect_Net(\"127.0.0.2\",4370)", "GetSerialNumber(0)", "ClearGLog(1)",
-                          "RestartDevice(1)", "Beep(2000)", "SetDeviceTime2(1,2027,1,2,3,4,5)",
-                          "SSR_GetUserInfo(1,\"0042\")",
-                          "SSR_SetUserInfo(1,\"42\",\"ABCDEFGHIJKLMNOPQRST\",\"99\",3,True)",
-                          "ClearAdministrators(1)"));
-  // Refusals are reported only where the boolean is the answer.
-  for (auto m : {"ClearGLog", "RestartDevice", "Beep", "SetDeviceTime2", "SSR_SetUserInfo",
-                 "ClearAdministrators"})
-    sdk.resultados[m] = false;
-  sdk.usuarios.clear();  // an unknown user is still written, with an empty name and password
-  EXPECT_EQ(Todos(), "False111FalseFalse");
-  EXPECT_THAT(sdk.De("SSR_SetUserInfo"), ElementsAre("SSR_SetUserInfo(1,\"42\",\"\",\"\",3,True)"));
-  EXPECT_THROW(AsignaPrivilegio(l, "127.0.0.2", "S1", "4x"), Falla);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 
 #include "clock-sim/Emulador.h"
 #include "clock-sim/Genera.h"
+#include "clock/Mantenimiento.h"
 #include "clock/zk/ZkSdk.h"
 #include "kit/Fixtures.h"
 
@@ -73,10 +74,10 @@ struct Usuario {
 
 class ZkSdkReloj : public ::testing::Test {
  protected:
-  void Arranca(EstadoReloj e, bool udp = false) {
+  void Arranca(EstadoReloj e, bool udp = false, uint16_t puerto = 0) {
     if (reloj_) reloj_->Detiene();
     clocksim::Opciones o;
-    o.direccion = "127.0.0.23", o.puerto = 0, o.tcp = !udp, o.udp = udp;
+    o.direccion = lector::test::DireccionPropia(23), o.puerto = puerto, o.tcp = !udp, o.udp = udp;
     reloj_ = std::make_unique<clocksim::Emulador>(std::move(e), std::move(o));
     reloj_->Inicia();
   }
@@ -284,27 +285,56 @@ TEST_F(ZkSdkReloj, BorradosPorNumeroDeRespaldo) {
   EXPECT_TRUE(sdk_.RefreshData(1) && Estado().refrescos >= 1);
 }
 
-TEST_F(ZkSdkReloj, HoraYMantenimiento) {
+// The maintenance commands as the task queue runs them: their answers and what they leave in the
+// device. The restart goes last: the device goes away, and the connection with it.
+TEST_F(ZkSdkReloj, ComandosDeMantenimiento) {
+  lector::test::LectorDePrueba p;
+  p.l.sdk = &sdk_;
+  p.reloj.ahora = {2031, 2, 3, 4, 5, 6, 0};
   EstadoReloj e;
   Genera(e, 10, 500, 2);
   e.usuarios[0].privilegio = 3, e.usuarios[0].habilitado = false;
-  Arranca(e);
-  ASSERT_TRUE(Conecta());
-  EXPECT_TRUE(sdk_.SetDeviceTime2(1, 2031, 2, 3, 4, 5, 6));
-  EXPECT_FALSE(sdk_.SetDeviceTime2(1, 2031, 13, 3, 4, 5, 6) ||
-               sdk_.SetDeviceTime2(1, 1999, 12, 31, 23, 59, 59));
-  EXPECT_NEAR(static_cast<double>(Estado().Hora()),
+  e.usuarios.push_back(U(40, "42", "ABCDEFGHIJKLMNOPQRSTUVW"));
+  e.usuarios.back().clave = "99", e.usuarios.back().habilitado = false;
+  Arranca(e, false, clock::kPuertoReloj);
+  const std::string ip = reloj_->Direccion();
+  auto todos = [&](const std::string& administrador) {
+    p.l.estado.ConnectionRegistry.clear();
+    std::string r;  // a braced list runs the commands in order
+    for (const auto& x : std::vector<std::string>{
+             ComandoBM(p.l, ip, e.serie), ComandoTT(p.l, ip, e.serie),
+             EstableceHora(p.l, ip, e.serie), TextoBooleano(ComandoRA(p.l, ip, e.serie)),
+             TextoBooleano(AsignaPrivilegio(p.l, ip, e.serie, administrador)),
+             ComandoRE(p.l, ip, e.serie)})
+      r += x;
+    return r;
+  };
+  EXPECT_EQ(todos("0042"), "False00FalseFalse0");  // unreachable: nothing sent
+  EXPECT_TRUE(reloj_->Historial().empty());
+
+  p.alcance.tabla[ip] = 0;
+  EXPECT_EQ(todos("0042"), "True11TrueTrue1");
+  auto s = Estado();
+  EXPECT_TRUE(s.marcaciones.empty() && s.habilitado && s.voces == std::vector<uint32_t>{24} &&
+              s.reinicios == 1);
+  EXPECT_NEAR(static_cast<double>(s.Hora()),
               static_cast<double>(clocksim::SegundosCiviles({2031, 2, 3, 4, 5, 6})), 600);
-  EXPECT_TRUE(sdk_.Beep(2000) && Estado().voces == std::vector<uint32_t>{24});
-  EXPECT_TRUE(sdk_.ClearAdministrators(1) && sdk_.ClearGLog(1));
-  const auto s = Estado();
+  // Rights taken from every administrator, then given to "0042": rewritten as read, as a number.
   EXPECT_TRUE(s.usuarios[0].privilegio == 0 && !s.usuarios[0].habilitado);
-  EXPECT_TRUE(s.marcaciones.empty() && s.habilitado);
-  // A restart answers and the clock goes away: true, and the connection is over.
-  EXPECT_TRUE(sdk_.RestartDevice(1) && Estado().reinicios == 1);
-  std::string serie;
-  EXPECT_FALSE(sdk_.GetSerialNumber(0, serie) || sdk_.Conectado());
-  ASSERT_TRUE(Conecta());
+  const auto* a = s.BuscaId("42");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->nombre + "|" + a->clave, "ABCDEFGHIJKLMNOPQRST|99");
+  EXPECT_TRUE(a->privilegio == 3 && a->habilitado);
+
+  // Refusals are reported only where the boolean is the answer; an unknown person is still
+  // written, with an empty name and password.
+  for (auto c : {"CLEAR_ATTLOG", "TESTVOICE", "SET_TIME", "CLEAR_ADMIN", "RESTART"})
+    Falla(std::string("refuse@") + c);
+  EXPECT_EQ(todos("0077"), "False11FalseTrue1");
+  const auto* nuevo = (s = Estado()).BuscaId("77");
+  ASSERT_TRUE(nuevo);
+  EXPECT_EQ(nuevo->id + "|" + nuevo->nombre + nuevo->clave, "77|");
+  EXPECT_THROW(AsignaPrivilegio(p.l, ip, e.serie, "4x"), lector::Falla);
 }
 
 TEST_F(ZkSdkReloj, ClaveDeComunicacionPorTcpYPorUdp) {
