@@ -10,20 +10,6 @@
 
 namespace lector::test {
 
-// TProcess: every call as text, "SetInterval(60000)", "SetEnabled(True)".
-class TemporizadorGrabador : public Temporizador {
- public:
-  void SetInterval(int ms) override {
-    llamadas.push_back("SetInterval(" + std::to_string(ms) + ")");
-  }
-  void SetEnabled(bool activo) override {
-    activado = activo;
-    llamadas.push_back(std::string("SetEnabled(") + TextoBooleano(activo) + ")");
-  }
-  std::vector<std::string> llamadas;
-  bool activado = false;
-};
-
 class ConCiclo : public ConServicio {
  protected:
   ConCiclo() : ConServicio(false) {

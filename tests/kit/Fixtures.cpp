@@ -30,7 +30,7 @@ CarpetaTemporal::~CarpetaTemporal() {
 int32_t TablaAlcance::MidePing(const std::string& direccion) {
   consultas.push_back(direccion);
   auto it = tabla.find(direccion);
-  return it == tabla.end() ? -1 : it->second;
+  return it == tabla.end() ? otras : it->second;
 }
 
 bool EsperaHasta(const std::function<bool()>& cond, std::chrono::milliseconds limite,

@@ -1,6 +1,6 @@
 #pragma once
 // Small helpers shared by the tests: a temporary program folder, a table reachability, a
-// deadline poll, and a Lector wired to test doubles.
+// recording timer, a deadline poll, and a Lector wired to test doubles.
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -11,6 +11,7 @@
 #include "kit/ManualClock.h"
 #include "kit/RecordingDisplay.h"
 #include "support/Lector.h"
+#include "support/Temporizador.h"
 
 namespace lector::test {
 
@@ -27,12 +28,27 @@ class CarpetaTemporal {
   std::filesystem::path ruta_;
 };
 
-// Address -> round-trip time (-1 = no answer); unknown addresses do not answer.
+// Address -> round-trip time (-1 = no answer); addresses not in the table answer `otras`.
 class TablaAlcance : public Reachability {
  public:
   int32_t MidePing(const std::string& direccion) override;
   std::map<std::string, int32_t> tabla;
+  int32_t otras = -1;
   std::vector<std::string> consultas;
+};
+
+// TProcess: every call as text, "SetInterval(60000)", "SetEnabled(True)".
+class TemporizadorGrabador : public Temporizador {
+ public:
+  void SetInterval(int ms) override {
+    llamadas.push_back("SetInterval(" + std::to_string(ms) + ")");
+  }
+  void SetEnabled(bool activo) override {
+    activado = activo;
+    llamadas.push_back(std::string("SetEnabled(") + (activo ? "True" : "False") + ")");
+  }
+  std::vector<std::string> llamadas;
+  bool activado = false;
 };
 
 // Polls cond every `paso` until it is true or the deadline passes; tests never sleep to wait.

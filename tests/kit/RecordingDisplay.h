@@ -1,7 +1,7 @@
 #pragma once
-// A Display that keeps every call, for exact checks of what an operation showed, answers the
-// Yes/No questions from a script, and at its yields runs a handler or raises scripted failures, to
-// drive the failure handling of the operations that yield.
+// A Display that keeps every call, for exact checks of what an operation showed, answers every
+// Yes/No question No (only the windows ask them), and at its yields runs a handler or raises
+// scripted failures, to drive the failure handling of the operations that yield.
 #include <deque>
 #include <functional>
 #include <string>
@@ -36,7 +36,7 @@ class RecordingDisplay : public Display {
     if (i >= 0 && i < CountRelojes()) relojes[i] = fila;
   }
   void SetLamp(int32_t color) override { Anota("SetLamp", "", lamp = color); }
-  void SetLID(const std::string& t) override { lid = Anota("SetLID", t); }
+  void SetLID(const std::string& t) override { Anota("SetLID", t); }
   void Repaint() override { Anota("Repaint"); }
   void DoEvents() override {
     Anota("DoEvents");
@@ -49,10 +49,8 @@ class RecordingDisplay : public Display {
     mensajes.push_back(Anota("MensajeCritico", t));
   }
   bool PreguntaSiNo(const std::string& t) override {
-    bool si = !respuestas.empty() && respuestas.front();
-    if (!respuestas.empty()) respuestas.pop_front();
-    Anota("PreguntaSiNo", t, si);
-    return si;
+    Anota("PreguntaSiNo", t);
+    return false;
   }
 
   // Calls whose op is the given one, in order.
@@ -68,9 +66,7 @@ class RecordingDisplay : public Display {
   std::vector<std::string> mensajes;  // texts of the critical boxes
   std::vector<std::string> relojes;
   std::string caption = kTituloVentana;
-  std::string lid;
   int32_t lamp = kLampGris;
-  std::deque<bool> respuestas;    // answers to PreguntaSiNo; "No" when empty
   std::function<void()> alCeder;  // runs at every yield, as a window event would
   std::deque<int> fallas;         // numbers raised by the next yields (0 = no failure)
   int siempre = 0;                // raised by every yield when not 0
