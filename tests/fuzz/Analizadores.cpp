@@ -42,8 +42,6 @@ void Desordenado(const std::string& bytes) {
   const std::string texto = Cp1252AUtf8(bytes);
   const std::string plano = Decodifica(texto);
   Decodifica(bytes);  // not even valid UTF-8
-  DecodificaHex(texto);
-  if (!bytes.empty()) ValorHex(texto.substr(0, 2));
   const std::string otra = Codifica(plano);
   if (!otra.empty() && (Decodifica(otra) != plano || Utf8ACp1252(otra).size() != 501)) abort();
 }

@@ -83,7 +83,7 @@ TEST(RespuestaAlEco, SoloLaRespuestaOUnErrorQueCitaNuestroEco) {
         << "case " << i;
 }
 
-// ---- Loopback: every 127.x.y.z address is local and answers
+// ---- Loopback: every 127.x.y.z address is local and answers (each method on its own: below)
 
 TEST(PingLocal, DireccionesYNombresLocalesResponden) {
   test::LectorDePrueba p;
@@ -100,16 +100,6 @@ TEST(PingLocal, DireccionesYNombresLocalesResponden) {
     EXPECT_EQ(ResuelveNombre(nombre, r), 0);
     EXPECT_EQ(r, ip);
   }
-  int disponibles = 0;
-  for (auto m : {MetodoPing::Datagrama, MetodoPing::Crudo, MetodoPing::Programa}) {
-    int32_t rtt = -1;
-    auto r = EcoIcmp("127.0.0.3", 1000, "datos del eco", m, rtt);
-    if (r == ResultadoEco::NoDisponible) continue;
-    ++disponibles;
-    EXPECT_EQ(r, ResultadoEco::Respuesta) << static_cast<int>(m);
-    EXPECT_GE(rtt, 0);
-  }
-  EXPECT_GE(disponibles, 1);
 }
 
 // Names that fail inside the resolver, before any query leaves the machine, and addresses an echo
@@ -125,8 +115,7 @@ TEST(PingLocal, LoQueNoResuelveNoEnviaEco) {
     EXPECT_EQ(ip, "sin tocar");
     EXPECT_EQ(MidePing(p.l, malo), -1);
   }
-  for (const char* malo : {"255.255.255.255", "127.0.0.1 ", "uno"})
-    EXPECT_FALSE(EnviaPing(p.l, malo, 1000, "")) << malo;
+  EXPECT_EQ(MidePing(p.l, "255.255.255.255"), -1);
   EXPECT_EQ(EcosEnviados(), antes);
   EXPECT_EQ(p.l.estado.PingTiempo, 42);
 }
@@ -143,22 +132,17 @@ int EnRedDePrueba(const std::function<int()>& cuerpo) {
   if (hijo == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (unshare(CLONE_NEWNET) != 0) _exit(kNoSePuede);
-    int listo[2], vida[2];
-    if (pipe(listo) != 0 || pipe(vida) != 0) _exit(kNoSePuede);
+    int listo[2];
+    if (pipe(listo) != 0) _exit(kNoSePuede);
     pid_t router = fork();
     if (router == 0) {
+      // It lives until killed, by us or with us; its namespace and the far end of the pair go
+      // with it.
       prctl(PR_SET_PDEATHSIG, SIGKILL);
-      close(listo[0]);
-      close(vida[1]);
-      if (unshare(CLONE_NEWNET) == 0 && write(listo[1], "x", 1) == 1) {
-        char c;
-        while (read(vida[0], &c, 1) > 0) {
-        }
-      }
-      _exit(0);  // its namespace, and the far end of the pair, go with it
+      if (unshare(CLONE_NEWNET) == 0 && write(listo[1], "x", 1) == 1) pause();
+      _exit(0);
     }
     close(listo[1]);
-    close(vida[0]);
     char c = 0;
     if (router < 0 || read(listo[0], &c, 1) != 1) _exit(kNoSePuede);
     setenv("ROUTER", std::to_string(router).c_str(), 1);
