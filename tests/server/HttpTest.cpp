@@ -106,16 +106,8 @@ TEST_F(Transporte, ProxyDelEntornoSalvoLoopbackYNoProxy) {
   EXPECT_EQ(porProxy, "proxy");
 }
 
-TEST_F(Transporte, SubidaSinPausaNiCredencialesYSusFallas) {
-  Ingresa();
-  std::filesystem::remove(l.ArchivoLog());
-  reloj.dormidas.clear();
-  std::string url = l.urlBase + "subeback.php", consulta = "ss=" + l.estado.IdSesion;
-  EXPECT_EQ(HttpUploadFile(l, "2603.txt", url, carpeta.ruta(), consulta, "", ""),
-            "Archivo recibido: 2603.txt (3 bytes)");
-  EXPECT_TRUE(reloj.dormidas.empty());
-  const auto pedido = sim.PeticionesA("subeback").back();
-  for (auto& [n, v] : pedido.cabeceras) EXPECT_NE(n, "Expect");
+// (A whole upload: the month file's tests.)
+TEST_F(Transporte, SubidaCortadaOSinRespuesta) {
   // A cut answer: "0" with what came; none at all: the failure goes up.
   EXPECT_EQ(Sube(ServidorCrudo("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nparcial").Url()),
             "0");

@@ -66,38 +66,31 @@ TEST_F(Servicio, SyncCallClasificaLasRespuestas) {
   EXPECT_FALSE(l.estado.IdSesion.empty());  // only a failed login clears it
 }
 
-// Number:Serial:Conectado:Intervalo of every entry.
+// Number:Serial:Conectado:Intervalo of every entry, and !failure when it has one.
 std::string Resumen(const std::vector<DatosReloj>& lista) {
   std::string r;
   for (const auto& d : lista)
     r += (r.empty() ? "" : " ") + std::to_string(d.Numero) + ":" + d.Serial + ":" +
-         std::to_string(d.Conectado) + ":" + std::to_string(d.Intervalo);
+         std::to_string(d.Conectado) + ":" + std::to_string(d.Intervalo) +
+         (d.NumeroDefecto ? "!" + std::to_string(d.NumeroDefecto) : "");
   return r;
 }
 
 TEST(ListaRelojes, CadaPiezaEsUnaEntradaYLosNumerosMalosSonFallas) {
   const std::string uno = "1|S1|7|Entrada|2|192.168.1.20|||||||1|5";
-  const struct {
-    std::string respuesta, entradas;
-    int falla;
-  } casos[] = {
-      {uno + "<br>", "1:S1:1:5 0::0:0", 0},
-      {uno, "0::0:0", 0},
-      {uno + "<br><br>", "1:S1:1:5 0::0:0 0::0:0", 0},  // an empty piece is an empty entry
-      {"<br>", "0::0:0 0::0:0", 0},
+  const std::pair<std::string, std::string> casos[] = {
+      {uno + "<br>", "1:S1:1:5 0::0:0"},
+      {uno, "0::0:0"},
+      {uno + "<br><br>", "1:S1:1:5 0::0:0 0::0:0"},  // an empty piece is an empty entry
+      {"<br>", "0::0:0 0::0:0"},
       {"\r\n" + uno + "\r\n<br>\r\n2|S2|8|Salida|2|10.0.0.2|||||||0| 10 \n<br>",
-       "1:S1:1:5 2:S2:0:10 0::0:0", 0},
-      {uno + "<br>2|S2|8|Salida|2|10.0.0.2|||||||1|cinco<br>", "1:S1:1:5 0:S2:0:0 0::0:0",
-       kTipoIncompatible},
-      {"70000|S1<br>", "0:S1:0:0 0::0:0", kDesbordamiento},
-  };
-  for (const auto& c : casos) {
+       "1:S1:1:5 2:S2:0:10 0::0:0"},
+      {uno + "<br>2|S2|8|Salida|2|10.0.0.2|||||||1|cinco<br>", "1:S1:1:5 0:S2:0:0!13 0::0:0"},
+      {"70000|S1<br>", "0:S1:0:0!6 0::0:0"}};
+  for (const auto& [respuesta, entradas] : casos) {
     std::vector<DatosReloj> lista(5);
-    server::LlenaListaRelojes(lista, c.respuesta);
-    int falla = 0;
-    for (const auto& d : lista) falla = falla ? falla : d.NumeroDefecto;
-    EXPECT_EQ(falla, c.falla) << c.respuesta;
-    EXPECT_EQ(Resumen(lista), c.entradas) << c.respuesta;
+    server::LlenaListaRelojes(lista, respuesta);
+    EXPECT_EQ(Resumen(lista), entradas) << respuesta;
   }
 }
 
@@ -186,7 +179,6 @@ TEST_F(Servicio, CadaFallaDeMemoriaEsLaSiete) {
 
 TEST_F(Servicio, SendTxtSubeElArchivoDelMesByteAByte) {
   l.estado.ModoLog = true;
-  display.SetCaption("otro");
   display.llamadas.clear();
   server::sendTxt(l);  // no month file: only the log line
   EXPECT_EQ(LineasLog().back(), "sendTxt");
@@ -194,18 +186,20 @@ TEST_F(Servicio, SendTxtSubeElArchivoDelMesByteAByte) {
   std::filesystem::create_directories(l.Marcaciones());
   std::string alto;
   for (int c = 0x80; c <= 0xFF; ++c) alto += static_cast<char>(c);
+  reloj.dormidas.clear();
   for (const std::string& contenido : {alto + "\r\n", std::string()}) {
     std::ofstream(l.Marcaciones() / "2603.txt", std::ios::binary) << contenido;
     l.estado.LineasLeidas = {"a", "b", "c", ""};
     server::sendTxt(l);
-    auto p = sim.PeticionesA("subeback.php").back();
-    EXPECT_EQ(p.destino, "/subeback.php?slots=2603.txt&ss=" + l.estado.IdSesion + "&vGId=1234");
+    EXPECT_EQ(sim.PeticionesA("subeback.php").back().destino,
+              "/subeback.php?slots=2603.txt&ss=" + l.estado.IdSesion + "&vGId=1234");
     EXPECT_EQ(sim.Subidas().back().contenido, contenido);
     EXPECT_EQ(display.logs.back() + display.caption, "Archivo recibido: 2603.txt (" +
                                                          std::to_string(contenido.size()) +
                                                          " bytes)" + kTituloVentana);
     EXPECT_EQ(l.estado.LineasLeidas, (std::vector<std::string>{"", "b"}));
   }
+  EXPECT_TRUE(reloj.dormidas.empty());  // no pause after an upload
   EXPECT_EQ(display.logs.front(), "Subiendo archivo a 127.0.0.1");
   EXPECT_EQ(server::CuerpoMultipart("2603.txt", "ABC"),
             "--Xu02=$\r\nContent-Disposition: form-data; name=\"file\";filename=\"2603.txt\" "
