@@ -131,9 +131,7 @@ TEST_F(Transporte, HttpsVerificaElCertificado) {
       "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " +
       clave.string() + " -out " + cert.string() + " >/dev/null 2>&1";
   if (std::system(cmd.c_str()) != 0) GTEST_SKIP() << "openssl no disponible";
-  httplib::SSLServer srv(cert.c_str(), clave.c_str());
-  srv.Get("/x",
-          [](const httplib::Request&, httplib::Response& r) { r.set_content("s", "text/plain"); });
+  httplib::SSLServer srv(cert.c_str(), clave.c_str());  // the handshake is as far as it goes
   int puerto = srv.bind_to_any_port("127.0.0.1");
   std::thread hilo([&] { srv.listen_after_bind(); });
   ASSERT_TRUE(EsperaHasta([&] { return srv.is_running(); }));
