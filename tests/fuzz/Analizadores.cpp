@@ -1,10 +1,12 @@
 // The small parsers over any bytes: the first byte chooses the parser, the rest is its input.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
-#include "ServiceSim.h"
 #include "server/Servicio.h"
 #include "server/Sesion.h"
 #include "support/CodePage.h"
@@ -59,17 +61,28 @@ void PaqueteIcmp(const std::string& b) {
   EsRespuestaAlEco(paquete.data(), paquete.size(), destino, id, secuencia);
 }
 
-// Any form body, query or multipart body arriving at service-sim.
-void PeticionServicio(const std::string& b) {
-  if (b.empty() || b.size() < 1u + static_cast<uint8_t>(b[0]) % 12) return;
-  const std::string frontera = b.substr(1, static_cast<uint8_t>(b[0]) % 12);
-  const std::string cuerpo = b.substr(1 + frontera.size());
-  for (const auto& [clave, valor] : servicesim::LeeFormulario(cuerpo))
-    if (clave.size() + valor.size() > cuerpo.size()) abort();
-  if (auto parte = servicesim::LeeMultipart(cuerpo, frontera))
-    if (parte->contenido.size() > cuerpo.size() ||
-        cuerpo.find(parte->contenido) == std::string::npos)
-      abort();
+// Any bytes as Lector.ini, its first line being a value to write: reading never fails, and the
+// written key reads back exactly while the rest of the file reads as before.
+void Configuracion(const std::string& bytes) {
+  // In memory where there is such a folder: every write is synced to disk.
+  static const std::filesystem::path archivo =
+      (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                 : std::filesystem::temp_directory_path()) /
+      ("fuzz-ini-" + std::to_string(getpid()) + ".ini");
+  const size_t corte = bytes.find('\n');
+  const std::string valor = corte == std::string::npos ? "" : bytes.substr(0, corte);
+  std::ofstream(archivo, std::ios::binary | std::ios::trunc)
+      << (corte == std::string::npos ? bytes : bytes.substr(corte + 1));
+  const std::string url = LeeIni(archivo, "SERVIDOR", "URL", "-");
+  LeeIni(archivo, "USER", "USER", "");
+  if (GrabaIni(archivo, "USER", "PASS", Cp1252AUtf8(valor))) {
+    std::string esperado = valor.substr(0, 999);
+    for (char& c : esperado)
+      if (c == '\r') c = ' ';
+    if (Utf8ACp1252(LeeIni(archivo, "USER", "PASS", "")) != esperado) abort();
+    if (LeeIni(archivo, "SERVIDOR", "URL", "-") != url) abort();
+  }
+  std::filesystem::remove(archivo);
 }
 
 // Any answer to the clock list, and any login answer.
@@ -87,8 +100,8 @@ void ListaRelojes(const std::string& texto) {
 }
 
 using Analizador = void (*)(const std::string&);
-constexpr Analizador kAnalizadores[] = {Campos,      PaginaDeCodigos,  Desordenado,
-                                        PaqueteIcmp, PeticionServicio, ListaRelojes};
+constexpr Analizador kAnalizadores[] = {Campos,      PaginaDeCodigos, Desordenado,
+                                        PaqueteIcmp, Configuracion,   ListaRelojes};
 
 }  // namespace
 

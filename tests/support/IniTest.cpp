@@ -44,7 +44,7 @@ TEST_F(IniArchivo, DefectosNombresRechazadosYPermisos) {
 }
 
 // Values come back byte for byte: the platform functions would trim blanks and quotes around
-// them. (Other bytes and "=" or "[" in values: the fuzz target LeeIni and the settings tests.)
+// them (any other bytes, "=" and "[" too: the fuzz target Analizadores, the settings tests).
 TEST_F(IniArchivo, NombresSinMayusculasYLoDemasSeConserva) {
   std::ofstream(ini, std::ios::binary)
       << "; hecho a mano\r\n[servidor]\r\nURL=http://x/\r\n\r\n[User]\r\n  rec = viejo\r\n"
