@@ -1,7 +1,6 @@
 // The task queue against service-sim: every task code carried out through the recording SDK
 // and answered, the closing lines, the failure path and the bounds on a misbehaving service.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "ConCiclo.h"
 #include "server/CargaComm.h"

@@ -1,7 +1,6 @@
 // The processing cycle against service-sim with the recording SDK: the visits, the read decision,
 // the failure handling and what the window shows.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "ConCiclo.h"
 #include "app/Ciclo.h"

@@ -4,9 +4,7 @@
 #include <unistd.h>
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
 #include <set>
 

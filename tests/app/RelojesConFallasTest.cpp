@@ -2,7 +2,6 @@
 // visits the next clock, the next cycle reads the clock once it behaves, and no record is lost or
 // written twice. Real ZkSdk against two clock-sim clocks, service-sim in-process.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <set>
 

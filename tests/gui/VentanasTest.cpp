@@ -13,7 +13,6 @@
 #include <QTest>
 #include <QTimer>
 #include <deque>
-#include <memory>
 
 #include "ServiceSim.h"
 #include "app/gui/Principal.h"
@@ -111,17 +110,15 @@ class Ventanas : public ::testing::Test {
   std::vector<bool> bandejaAlSalir;  // whether the tray icon still showed when the program ended
 };
 
-struct Apertura {
-  const char* caso;
-  bool rec, aut;
-  const char *usuario, *clave;
-  const char *tuser, *tpass;  // what the boxes show
-  bool entradas, foco;        // inputs enabled, focus in TPass
-  bool automatico;            // the automatic login is waiting
-};
-
 TEST_F(Ventanas, AperturaSegunLoRecordado) {
-  const Apertura casos[] = {
+  const struct {
+    const char* caso;
+    bool rec, aut;
+    const char *usuario, *clave;
+    const char *tuser, *tpass;  // what the boxes show
+    bool entradas, foco;        // inputs enabled, focus in TPass
+    bool automatico;            // the automatic login is waiting
+  } casos[] = {
       {"primera vez", false, false, nullptr, nullptr, "", "", true, false, false},
       {"usuario recordado", true, false, "ana", "clave1", "ana", "", true, true, false},
       {"auto sin recordar", false, true, "ana", "clave1", "", "", true, false, false},

@@ -18,12 +18,11 @@ class ManualClock : public SystemClock {
   }
   void Avanza(int ms) {
     using namespace std::chrono;
-    const sys_days dia{year{ahora.anio} / ahora.mes / ahora.dia};
-    const auto t = dia + hours{ahora.hora} + minutes{ahora.minuto} + seconds{ahora.segundo} +
-                   milliseconds{ahora.milisegundo} + milliseconds{ms};
-    const auto nuevoDia = floor<days>(t);
-    const year_month_day f{nuevoDia};
-    const hh_mm_ss h{t - nuevoDia};
+    const auto t = sys_days{year{ahora.anio} / ahora.mes / ahora.dia} + hours{ahora.hora} +
+                   minutes{ahora.minuto} + seconds{ahora.segundo} +
+                   milliseconds{ahora.milisegundo + ms};
+    const year_month_day f{floor<days>(t)};
+    const hh_mm_ss h{t - floor<days>(t)};
     ahora = {int(f.year()),
              int(unsigned(f.month())),
              int(unsigned(f.day())),
