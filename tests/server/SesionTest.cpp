@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "ConServicio.h"
 #include "server/Execute.h"
 #include "support/Ini.h"
@@ -119,27 +117,6 @@ TEST_F(Login, LoginAciertaOFallaSinTocarElTitulo) {
     EXPECT_EQ(display.caption, "otro");
   }
   EXPECT_EQ(sim.PeticionesA("login2.php").size(), 2u);
-}
-
-TEST_F(Login, CuatroFallasAbandonanLaSesion) {
-  Ingresa();
-  std::filesystem::create_directories(l.Marcaciones());
-  std::ofstream(l.Marcaciones() / "2603.txt") << "ABC";
-  l.urlBase = Inalcanzable();
-  for (bool modoLog : {false, true}) {
-    l.estado.ModoLog = modoLog;
-    l.estado.SesionAbierta = true;
-    display.SetCaption("Cargando");
-    Execute(l, "syncdb");
-    EXPECT_FALSE(l.estado.SesionAbierta);
-    EXPECT_EQ(display.caption, kTituloVentana);
-    EXPECT_EQ(std::filesystem::exists(l.ArchivoLog()), modoLog);
-  }
-  auto log = LineasLog();
-  EXPECT_EQ(std::count(log.begin(), log.end(), "sendTxt"), 4);
-  ASSERT_EQ(log.size(), 1u + 4 * 2 + 2);
-  EXPECT_EQ(log[log.size() - 2], "Error en Funcion syncdb");
-  EXPECT_EQ(log.back().substr(log.back().size() - 7), " (1900)");
 }
 
 TEST_F(Login, FallasNueveYDieciseis) {
