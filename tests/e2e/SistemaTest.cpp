@@ -68,6 +68,7 @@ class Proceso {
     pid_ = -1;
     return WIFEXITED(estado) ? WEXITSTATUS(estado) : -1;
   }
+  void Senal(int senal) const { kill(pid_, senal); }
   bool Dijo(const std::string& texto) const { return Salida().find(texto) != std::string::npos; }
   std::string Salida() const { return LeeArchivo(salida_); }
 
@@ -245,8 +246,8 @@ TEST_F(Sistema, UnCicloLeeCadaRelojAlcanzableYElSiguienteNoAgregaNada) {
 TEST_F(Sistema, CadaTareaSeRealizaYSeRespondeComoCorresponde) {
   Inicia({{"31", "E2E31", "E2E31", 40, 300}});
   // People of the device: one with templates for "LU" and "UP", two others to delete and to make
-  // administrator. What each task leaves in a device, and the bytes of templates, faces and cards
-  // each way: ZkSdkRelojTest and OperacionesTest; here every code carried out and answered.
+  // administrator. Every code is carried out and answered; the bytes of templates, faces and cards
+  // each way are checked by ZkSdkRelojTest and OperacionesTest.
   const clocksim::EstadoReloj& e = estados_["31"];
   ASSERT_FALSE(e.plantillas.empty());
   const uint16_t conHuellas = e.plantillas.begin()->first.first;
@@ -286,6 +287,17 @@ TEST_F(Sistema, CadaTareaSeRealizaYSeRespondeComoCorresponde) {
     EXPECT_TRUE(std::regex_search(r, std::regex(tareas[i][3])))
         << tareas[i][0] << ": " << r.substr(0, 300);
   }
+  // The people the tasks wrote, deleted and promoted, as the device holds them (clock-sim writes
+  // its state on SIGUSR1).
+  std::filesystem::remove(Ruta("31.json"));
+  dispositivos_["31"]->Senal(SIGUSR1);
+  ASSERT_TRUE(Hasta([&] { return std::filesystem::exists(Ruta("31.json")); }, seconds(30)));
+  auto ahora = clocksim::EstadoReloj::Carga(Ruta("31.json"));
+  const auto* ana = ahora.BuscaId("9001");
+  ASSERT_TRUE(ana && ahora.BuscaId("9002") && ahora.BuscaId(otros[1]) && !ahora.BuscaId(otros[0]));
+  EXPECT_EQ(ana->nombre + "|" + std::to_string(ana->tarjeta), "Ana Prueba|4123456789");
+  EXPECT_TRUE(ahora.plantillas.count({ana->uid, 6}) && ahora.caras.count({ana->uid, 50}));
+  EXPECT_TRUE(ahora.BuscaId(otros[1])->privilegio == 3 && ahora.marcaciones.empty());
 }
 
 TEST_F(Sistema, MatadoAMitadDeUnaLecturaGrandeSubeCadaMarcacionUnaVez) {

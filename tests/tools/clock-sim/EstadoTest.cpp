@@ -1,6 +1,6 @@
 // The emulated clock's state file as written by hand (short forms, defaults), and what clock-sim
 // refuses with the reason: bad state files, bad arguments (status 2). Running the program, the
-// files it writes and reads back and its signals are exercised by tests/e2e.
+// files it reads and the state it writes on SIGUSR1 are exercised by tests/e2e.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
