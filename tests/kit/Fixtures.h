@@ -10,6 +10,7 @@
 
 #include "kit/ManualClock.h"
 #include "kit/RecordingDisplay.h"
+#include "support/Falla.h"
 #include "support/Lector.h"
 #include "support/Temporizador.h"
 
@@ -45,7 +46,7 @@ class TemporizadorGrabador : public Temporizador {
   }
   void SetEnabled(bool activo) override {
     activado = activo;
-    llamadas.push_back(std::string("SetEnabled(") + (activo ? "True" : "False") + ")");
+    llamadas.push_back(std::string("SetEnabled(") + TextoBooleano(activo) + ")");
   }
   std::vector<std::string> llamadas;
   bool activado = false;

@@ -21,8 +21,9 @@ class ManualClock : public SystemClock {
     const auto t = sys_days{year{ahora.anio} / ahora.mes / ahora.dia} + hours{ahora.hora} +
                    minutes{ahora.minuto} + seconds{ahora.segundo} +
                    milliseconds{ahora.milisegundo + ms};
-    const year_month_day f{floor<days>(t)};
-    const hh_mm_ss h{t - floor<days>(t)};
+    const auto dia = floor<days>(t);
+    const year_month_day f{dia};
+    const hh_mm_ss h{t - dia};
     ahora = {int(f.year()),
              int(unsigned(f.month())),
              int(unsigned(f.day())),
