@@ -1,10 +1,7 @@
 // A reading that ends at any moment must never leave a record in the clock's month file that the
-// general month file lacks (it would be taken as known forever and never uploaded), nor make the
-// next reading write a record to the general file twice.
-// A child process (a fork of this one) reads a large clock served by clock-sim in this process,
-// over the real protocol, and ends right after its k-th write to a month file (every k is
-// tried), with that write whole or cut short; the parent checks the files, and a complete
-// reading must then bring every record of the clock into both files.
+// general file lacks (it would be taken as known and never uploaded), nor make the next reading
+// write a record to the general file twice. A forked child reads clock-sim (in this process) and
+// ends right after its k-th month-file write, for every k, that write whole or cut short.
 #include <sys/wait.h>
 #include <unistd.h>
 

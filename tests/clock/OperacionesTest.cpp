@@ -81,9 +81,6 @@ class Operaciones : public ConServicio {
   std::filesystem::path rutaGeneral = l.Marcaciones() / "2603.txt";
 };
 
-// ---------------------------------------------------------------------------------------------
-// Connection, identity check and maintenance commands
-
 TEST_F(Operaciones, VerifiesOnceKeepsOneClockAndNeverAnswersForAnUncheckedOne) {
   l.estado.ModoLog = true;
   const std::string c2 = " Connect_Net(\"127.0.0.2\",4370) GetSerialNumber(0)";
@@ -159,9 +156,8 @@ TEST_F(Operaciones, DisconnectOnlyTheRegisteredClock) {
   EXPECT_EQ(sdk.llamadas.size(), 3u);
 }
 
-// ---------------------------------------------------------------------------------------------
 // Record reading: the month files, the duplicate window, the counters, what the window shows and
-// what the service hears
+// what the service hears.
 
 TEST_F(Operaciones, FirstReadingWritesEveryRecordThenOnlyTheNewOnes) {
   Registros(0, 250);
@@ -261,9 +257,7 @@ TEST_F(Operaciones, NothingReadNothingWritten) {
   EXPECT_THAT(Respuestas(), ElementsAre("7|CO|1|0", "7|LM|0|0"));
 
   display.relojes = {"7 - Entrada", "70 - Salida", "8 - Patio"};  // "70" shares the prefix
-  alcance.tabla.clear();
-  l.estado.ConnectionRegistry.clear();
-  sdk.Olvida();
+  Conecta(false);
   EXPECT_EQ(Lee(), "0");
   EXPECT_TRUE(conectado == kFalso && sdk.llamadas.empty());
   EXPECT_THAT(display.relojes, ElementsAre("7 - 127.0.0.2 - Desconectado",
@@ -299,9 +293,8 @@ TEST_F(Operaciones, FailureMidwayNeverLeavesALineInTheClockFileThatTheGeneralFil
   EXPECT_EQ(NumeroDeFalla([&] { Lee(); }), kAccesoArchivo);
 }
 
-// ---------------------------------------------------------------------------------------------
 // Users, templates and deletions: the documents built from what the clock answers, what goes
-// to the service, the template download written into the clock
+// to the service, the template download written into the clock.
 
 TEST_F(Operaciones, AllUsersAsJson) {
   sdk.usuarios = {{"15", "ANA", "1", 0, true, ""},
@@ -407,8 +400,7 @@ TEST_F(Operaciones, UploadWithOtherFirmwareUsesOnlyThePlainTemplateReads) {
                                                    PorDedo("SSR_GetUserTmpStr", "16", 0, 9)));
   EXPECT_THAT(display.relojes,
               ElementsAre("15 - Entrada", "16 - Entrada -Sin Huella", "160 - Salida"));
-  alcance.tabla.clear();
-  l.estado.ConnectionRegistry.clear();
+  Conecta(false);
   EXPECT_FALSE(SubeUsuarios(l, "127.0.0.2", "15", "S1", "7"));
   EXPECT_EQ(sdk.Recientes(), "");
 }
