@@ -1,30 +1,91 @@
-// The processing cycle against service-sim with the recording SDK: the visits, the read decision,
-// the failure handling and what the window shows.
+// The processing cycle against service-sim: the visits, the read decision, the failure handling
+// and what the window shows, and the task queue of a visit, through the recording SDK; then
+// faults from the service, the disk and a clock during a cycle over two clock-sim clocks through
+// the real ZkSdk: each one shows the user a line, the cycle goes on to the next clock (where it
+// may) and to the next cycle, and once the fault is gone the next cycle leaves every record once
+// in the general month file and in the file the service got.
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 
-#include "ConCiclo.h"
+#include <fstream>
+#include <set>
+
 #include "app/Ciclo.h"
+#include "clock-sim/Emulador.h"
+#include "clock/Marcaciones.h"
+#include "clock/zk/ZkSdk.h"
+#include "kit/RecordingSdk.h"
+#include "server/CargaComm.h"
+#include "server/ConServicio.h"
+#include "server/Servicio.h"
 #include "support/CodePage.h"
+#include "support/Texto.h"
 
 namespace lector::test {
 namespace {
 
+using app::TProcess_Timer;
+using clocksim::TipoFalla;
+using server::CargaComm;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+namespace zk = clock::zk;
 
-class Ciclo : public ConCiclo {
+// A reader of an account in service-sim, with the recording SDK, a table reachability and a
+// recording TProcess; unless a test lists clocks of its own, the account holds Entrada (id 7),
+// whose device holds two people and three records.
+class Ciclo : public ConServicio {
  protected:
-  void Corre() { app::TProcess_Timer(l); }
-};
+  explicit Ciclo(bool conEntrada = true) : ConServicio(false) {
+    l.sdk = &sdk;
+    l.alcance = &alcance;
+    l.proceso = &proceso;
+    fs::create_directory(l.Marcaciones());
+    if (!conEntrada) return;
+    Reloj("7", "Entrada", "127.0.0.2");
+    sdk.usuarios = {{"1", "Ana", "", 0, true, "555"}, {"2", "Luis", "", 0, true, ""}};
+    for (int i = 0; i < 3; ++i) sdk.registros.push_back({"1", 1, 0, 2026, 3, 3, 8, i});
+  }
+  // A clock of the account; reachable clocks answer the echo.
+  void Reloj(const std::string& id, const std::string& nombre, const std::string& ip,
+             bool alcanzable = true, const std::string& serial = "SERIAL1") {
+    sim.AgregaReloj("ana", servicesim::NuevoReloj(id, serial, id, nombre, "2", ip, "1", "5"));
+    if (alcanzable) alcance.tabla[ip] = 0;
+  }
+  void Ingresa() {
+    ASSERT_TRUE(server::Reingresa(l));
+    ASSERT_TRUE(server::Procesar(l));
+  }
+  // The answers that closed the clock's queued tasks, "code=answer" in queue order.
+  std::vector<std::string> Cerradas(const std::string& relojId) const {
+    std::vector<std::string> r;
+    for (const auto& t : sim.Tareas(relojId)) r.push_back(t.codigo + "=" + t.respuesta);
+    return r;
+  }
+  // The activity lines that contain the text.
+  std::vector<std::string> Lineas(const std::string& parte) const {
+    std::vector<std::string> r;
+    for (const auto& x : display.logs)
+      if (x.find(parte) != std::string::npos) r.push_back(x);
+    return r;
+  }
 
-// Real clocks over the real protocol in a cycle, the readings and the uploads: RelojesConFallasTest
-// and tests/e2e. Here what only the window shows.
+  TablaAlcance alcance;
+  RecordingSdk sdk;
+  TemporizadorGrabador proceso;
+};
+using ColaDeTareas = Ciclo;
+
+// The readings and uploads of real clocks over the real protocol: Fallas below and tests/e2e.
+// Here what only the window shows.
 TEST_F(Ciclo, ShowsEveryClockAndTheLampOfEachVisit) {
-  Reloj("2", "A", "127.0.6.2");
   Reloj("3", "B", "127.0.6.3", false);
   Reloj("4", "C", "127.0.6.4");
-  Corre();
-  EXPECT_THAT(display.relojes, ElementsAre("A - 127.0.6.2", "B - 127.0.6.3", "C - 127.0.6.4"));
+  TProcess_Timer(l);
+  EXPECT_THAT(display.relojes,
+              ElementsAre("Entrada - 127.0.0.2", "B - 127.0.6.3", "C - 127.0.6.4"));
   // Red from B's visit until C is connected.
   std::vector<int64_t> lamparas;
   for (const auto& x : display.De("SetLamp"))
@@ -54,8 +115,6 @@ TEST_F(Ciclo, ReadsOnAMultipleOfTheIntervalOrWhenItHasBeenLongEnough) {
       {10, 4, 0, 60, 0, false},      //
       {10, 4, 0, 32761, 600, true},  // an interval above 546 counts as 546
   };
-  Reloj("7", "Entrada", "127.0.0.2");
-  sdk.registros.push_back({"1"});
   Ingresa();
   reloj.detenido = true;
   for (const auto& c : casos) {
@@ -66,7 +125,7 @@ TEST_F(Ciclo, ReadsOnAMultipleOfTheIntervalOrWhenItHasBeenLongEnough) {
     const float t = reloj.SegundosDesdeMedianoche();
     l.estado.UltimaLectura = c.desdeUltima < 0 ? 86400 + c.desdeUltima : t - c.desdeUltima;
     const size_t antes = sdk.De("ReadGeneralLogData").size();
-    Corre();
+    TProcess_Timer(l);
     EXPECT_EQ(sdk.De("ReadGeneralLogData").size() - antes, c.lee ? 1u : 0u);
   }
 }
@@ -77,11 +136,9 @@ TEST_F(Ciclo, RepeatsAFailedStepThreeTimesAndGivesUpAtTheFourth) {
     bool modoLog, termina, sesion;
   } casos[] = {
       {{13, 13, 13}, false, false, true},    {{13, 13, 13, 13}, false, true, false},
-      {{13, 13, 13, 13}, true, true, false}, {{16, 16}, false, false, true},
+      {{13, 13, 13, 13}, true, true, false}, {{kTransitoria, kTransitoria}, false, false, true},
       {{kFueraDeRango}, false, true, true},
   };
-  Reloj("7", "Entrada", "127.0.0.2");
-  sdk.registros.push_back({"1"});
   for (const auto& c : casos) {
     SCOPED_TRACE(testing::PrintToString(c.fallas));
     if (!l.estado.SesionAbierta) Ingresa();  // the failures are meant for the cycle's own steps
@@ -91,7 +148,7 @@ TEST_F(Ciclo, RepeatsAFailedStepThreeTimesAndGivesUpAtTheFourth) {
     display.logs.clear();
     display.fallas = c.fallas;
     const size_t subidas = sim.Subidas().size();
-    Corre();
+    TProcess_Timer(l);
     EXPECT_EQ(sim.Subidas().size() - subidas, c.termina ? 0u : 1u);
     EXPECT_EQ(l.estado.SesionAbierta, c.sesion);
     const bool aviso = c.termina && c.fallas.front() != kFueraDeRango;
@@ -99,31 +156,292 @@ TEST_F(Ciclo, RepeatsAFailedStepThreeTimesAndGivesUpAtTheFourth) {
     EXPECT_EQ(Lineas("Falla de prueba (13)").size(), c.modoLog ? 1u : 0u);
     EXPECT_TRUE(proceso.activado);
     EXPECT_EQ(display.caption, kTituloVentana);
-    if (c.fallas.front() == kTransitoria) {
-      EXPECT_EQ(std::count(reloj.dormidas.begin(), reloj.dormidas.end(), 100), 2);
-    }
+    // A transient failure is tried again at once after a short pause.
+    EXPECT_EQ(std::count(reloj.dormidas.begin(), reloj.dormidas.end(), 100),
+              c.fallas.front() == kTransitoria ? 2 : 0);
   }
   EXPECT_THAT(Cp1252AUtf8(LeeArchivo(l.ArchivoLog())), HasSubstr("Falla de prueba (13)\r\n"));
 }
 
 TEST_F(Ciclo, CargarDuringACycleRunsOneMoreThatReads) {
-  Reloj("7", "Entrada", "127.0.0.2");
-  sdk.registros.push_back({"1"});
   reloj.ahora = {2026, 3, 3, 14, 6, 0, 0};  // not a multiple of the interval
   l.estado.UltimaLectura = reloj.SegundosDesdeMedianoche();
   bool pulsado = false;
   display.alCeder = [&] {
-    Corre();                                                    // a timer tick meanwhile is dropped
+    TProcess_Timer(l);                                          // a timer tick meanwhile is dropped
     if (!pulsado && !Lineas("Conectando con reloj").empty()) {  // after the read decision
       pulsado = true;
       app::CR_Click(l);
     }
   };
-  Corre();
+  TProcess_Timer(l);
   EXPECT_EQ(Lineas("Leyendo relojes").size(), 2u);
   EXPECT_EQ(sdk.De("ReadGeneralLogData").size(), 1u);  // only the cycle "Cargar" asked for
   EXPECT_FALSE(l.estado.CicloEnCurso);
 }
+
+// What each code does to a clock and answers: tests/e2e. Here the answers of failing tasks, of an
+// unknown code, and the lines that close each task.
+TEST_F(ColaDeTareas, EveryTaskIsAnsweredAndClosedWithItsLine) {
+  const char* ok = "Tarea realizada correctamente.";
+  const char* mal = "Fallo en la realización de la tarea.";
+  const struct {
+    const char *codigo, *sujeto, *respuesta, *cierre;
+  } casos[] = {
+      {"CO", "", "1", ok},     {"UP", "2", "False", mal},  // no template for user 2
+      {"SA", "1", "True", ok}, {"RA", "", "False", mal},
+      {"XX", "", "0", ok},     {"LM", "", "3", ok},  // leaves the month files "BA" deletes
+      {"BA", "", "1", ok},
+  };
+  sdk.resultados["ClearAdministrators"] = false;
+  std::vector<std::string> cerradas, cierres, lineas;
+  for (const auto& c : casos) {
+    sim.EncolaTarea("7", c.codigo, c.sujeto);
+    cerradas.push_back(std::string(c.codigo) + "=" + c.respuesta);
+    cierres.push_back(c.cierre);
+  }
+  Ingresa();
+  CargaComm(l, 0);
+  EXPECT_EQ(Cerradas("7"), cerradas);
+  for (const auto& x : display.logs)
+    if (x == ok || x == mal) lineas.push_back(x);
+  EXPECT_EQ(lineas, cierres);
+  EXPECT_EQ(Lineas("Tarea recibida del servidor: ").front(),
+            "Tarea recibida del servidor: " + sim.Tareas("7")[0].id + "|CO|");
+  // "BA" left no month file behind; disconnected once the queue was empty.
+  EXPECT_TRUE(fs::is_empty(l.Marcaciones()) && !sdk.conectado);
+}
+
+TEST_F(ColaDeTareas, ReadingTaskShowsReadAndNewAndUploadsAtOnce) {
+  auto lm = [&] {
+    sim.EncolaTarea("7", "LM");
+    CargaComm(l, 0);
+  };
+  Ingresa();
+  lm();
+  for (int i = 0; i < 250; ++i) sdk.registros.push_back({"2", 1, 0, 2026, 3, 3, 9, i % 60, i});
+  lm();
+  alcance.tabla.clear();  // unreachable: answer 0, the line ends with "!", the upload still runs
+  lm();
+  EXPECT_THAT(Lineas("Reloj Entrada"),
+              ElementsAre("Reloj Entrada leido: 3, nuevos: 3",
+                          "Reloj Entrada leido: 253, nuevos: 250", "Reloj Entrada desconectado!"));
+  EXPECT_THAT(Cerradas("7"), ElementsAre("LM=3", "LM=253", "LM=0"));
+  EXPECT_EQ(sim.Subidas().size(), 3u);
+}
+
+TEST_F(ColaDeTareas, ClearingTheLogOnlyAfterAWholeReading) {
+  const struct {
+    const char* nombre;
+    bool vacio, carga, alcanzable;
+    const char* respuesta;
+    size_t borrados;
+  } casos[] = {
+      {"leido", false, true, true, "1", 1},
+      {"registro vacio", true, true, true, "1", 1},
+      {"no carga", false, false, true, "0", 0},
+      {"inalcanzable", false, true, false, "0", 0},
+  };
+  Ingresa();
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.nombre);
+    sdk.llamadas.clear();
+    if (c.vacio) sdk.registros.clear();
+    if (!c.carga) sdk.resultados["ReadGeneralLogData"] = false;
+    if (!c.alcanzable) alcance.tabla.clear();
+    sim.EncolaTarea("7", "BM");
+    CargaComm(l, 0);
+    EXPECT_EQ(sim.Tareas("7").back().respuesta, c.respuesta);
+    EXPECT_EQ(sdk.De("ClearGLog").size(), c.borrados);
+  }
+}
+
+TEST_F(ColaDeTareas, FourthFailureOfATaskAnswersZeroAndGoesOn) {
+  Ingresa();
+  sim.EncolaTarea("7", "BA");  // the records folder is empty: nothing to delete fails
+  sim.EncolaTarea("7", "TT");
+  CargaComm(l, 0);
+  EXPECT_EQ(Lineas("Tarea recibida").size(), 5u);  // the failing task four times, then "TT"
+  EXPECT_THAT(Lineas("Error procudido por "),
+              ElementsAre(::testing::EndsWith(" (" + std::to_string(kArchivoNoEncontrado) + ")")));
+  EXPECT_THAT(Cerradas("7"), ElementsAre("BA=0", "TT=1"));
+}
+
+TEST_F(ColaDeTareas, DrainsALongQueueButNotAServiceThatRepeatsItself) {
+  Ingresa();
+  for (int i = 0; i < 200; ++i) sim.EncolaTarea("7", "TT");
+  CargaComm(l, 0);
+  EXPECT_EQ(Lineas("Tarea realizada correctamente.").size(), 200u);
+
+  sim.Programa("comm.read.has", {"1", 200, 0, -1});
+  sim.Programa("comm.read.one", {"5|TT|", 200, 0, -1});
+  display.logs.clear();
+  CargaComm(l, 0);
+  EXPECT_EQ(Lineas("Tarea recibida").size(), 5u);
+  EXPECT_THAT(display.logs.back(), HasSubstr("repite la misma tarea"));
+}
+
+// Clock n's line in the clock list (2 is A, 3 is B), with the fields a case spoils.
+std::string Entrada(int n, const std::string& etiqueta = "2", std::string numero = "",
+                    std::string id = "") {
+  const std::string propio = std::to_string(n);
+  return (numero.empty() ? propio : numero) + "|S" + propio + "|" + (id.empty() ? propio : id) +
+         "|" + (n == 2 ? "A" : "B") + "|" + etiqueta + "|" + DireccionPropia(n) + "|||||||1|5<br>";
+}
+
+fs::path General(Lector& l) {
+  return clock::GeneralMonthFile(l, l.reloj.Ahora());
+}
+
+using Accion = std::function<void(servicesim::ServiceSim&, Lector&, clocksim::Emulador&)>;
+struct Escenario {
+  const char* nombre;
+  Accion falla;
+  const char* visto;  // in the activity list, the clock list or the answers ("2 CO=0\n")
+  bool visitaB;       // the clock listed after the one at fault is read in the same cycle
+  std::function<void(Lector&)> arreglo = nullptr;
+};
+
+// The service answers the clock list from the script.
+Accion Lista(servicesim::Guion g) {
+  return [=](auto& s, auto&, auto&) { s.Programa("lector.relojes", g); };
+}
+// Clock A shows the fault.
+Accion EnA(clocksim::Falla f) {
+  return [=](auto&, auto&, clocksim::Emulador& a) { a.AgregaFalla(f); };
+}
+void QuitaGeneral(Lector& l) {
+  fs::remove(General(l));
+}
+const char* const kError = "Error en proceso, retomando acciones en un minuto.";
+
+const Escenario kEscenarios[] = {
+    {"PaginaDeErrorEnLaLista", Lista(servicesim::Guion::PaginaError(10)),
+     "No se ha encontrado información de los relojes,\nrevise su conexión a internet o ingrese a "
+     "\n127.0.0.1 para configurar los relojes.\n-- 03/03/26 02:05 PM\n",
+     false},
+    {"PaginaDeErrorEnLaColaYEnLaSubida",
+     [](auto& s, auto&, auto&) {
+       s.Programa("comm.read.has", servicesim::Guion::PaginaError(5));
+       s.Programa("subeback", servicesim::Guion::PaginaError(1));
+     },
+     "Internal Server Error", true},
+    {"ListaCortada", Lista({Entrada(2) + Entrada(3).substr(0, 12)}), "Leyendo relojes: 1", false},
+    {"CuerpoDe10MB", Lista({Entrada(2) + Entrada(3) + std::string(10 << 20, 'x')}),
+     "Leyendo relojes: 2", true},
+    {"EtiquetaQueNoEsNumero", Lista({Entrada(2, "dos") + Entrada(3)}), kError, true},
+    {"NumeroQueNoEsNumero", Lista({Entrada(2, "2", "uno") + Entrada(3)}), kError, true},
+    {"IdQueSaleDeLaCarpeta",
+     [](auto& s, Lector& l, auto&) {
+       // With this folder in place the file name would land in the program folder itself.
+       fs::create_directory(l.Marcaciones() / (Formatea(l.reloj.Ahora(), "yyMM") + " .."));
+       s.Programa("lector.relojes",
+                  {Entrada(2, "2", "", "../../../fuera") + Entrada(3), 200, 0, 2});
+     },
+     "Id de reloj no valido para el archivo de marcaciones", true},
+    {"TareaConSujetoDe100000Caracteres",
+     [](auto& s, auto&, auto&) { s.EncolaTarea("2", "BP", std::string(100000, '7')); },
+     "Tarea recibida del servidor: ", true},
+    {"IngresoQueNoContesta",
+     [](auto& s, Lector& l, auto&) {
+       l.limiteHttpMs = 1000;
+       l.estado.SesionAbierta = false;
+       s.ExpiraSesiones();
+       s.Programa("login", {std::nullopt, 200, 4000});
+     },
+     "No se ha logrado ingresar al servidor,\nVerifica tu usuario y contraseña.\n-- 03/03/26 02:05 "
+     "PM\n",
+     false},
+    // root writes into a read-only folder: there a file takes the folder's place instead.
+    {"CarpetaDeSoloLectura",
+     [](auto&, Lector& l, auto&) {
+       if (geteuid() != 0)
+         return fs::permissions(l.Marcaciones(), fs::perms::owner_write, fs::perm_options::remove);
+       fs::rename(l.Marcaciones(), l.carpeta / "aparte");
+       std::ofstream(l.Marcaciones()) << "x";
+     },
+     "No se puede abrir", false,
+     [](Lector& l) {
+       if (geteuid() != 0)
+         return fs::permissions(l.Marcaciones(), fs::perms::owner_write, fs::perm_options::add);
+       fs::remove(l.Marcaciones());
+       fs::rename(l.carpeta / "aparte", l.Marcaciones());
+     }},
+    {"ArchivoDelMesEsUnaCarpeta", [](auto&, Lector& l, auto&) { fs::create_directory(General(l)); },
+     "No se puede", false, QuitaGeneral},
+    {"DiscoLleno", [](auto&, Lector& l, auto&) { fs::create_symlink("/dev/full", General(l)); },
+     "No se puede escribir", false, QuitaGeneral},
+    // A connection made whose reading fails, and a clock that cannot be connected.
+    {"RelojCortaAMitad", EnA({TipoFalla::kCorta, 0, 6000}), "Reloj A desconectado.", true},
+    {"RelojBasura", EnA({TipoFalla::kBasura, zk::CMD_DATA_WRRQ, 64}), "Reloj A desconectado.",
+     true},
+    {"RelojRechaza", EnA({TipoFalla::kRechaza, zk::CMD_DATA_WRRQ}), "Reloj A desconectado.", true},
+    {"RelojLento", EnA({TipoFalla::kRetrasa, 0, 2500}), "2 CO=0", true},
+    {"RelojMudo", EnA({TipoFalla::kMudo, 0}), "2 CO=0", true},
+};
+
+class Fallas : public Ciclo, public ::testing::WithParamInterface<Escenario> {
+ protected:
+  // A and B with 400 records each, every one different.
+  Fallas() : Ciclo(false) {
+    for (int n : {2, 3}) {
+      clocksim::EstadoReloj e;
+      e.serie = "S" + std::to_string(n);
+      for (int i = 0; i < 400; ++i)
+        e.Marca(std::to_string(10 + i % 40), 0, 1,
+                clocksim::SegundosCiviles({2026, 3, 3, 8, 0, 0}) + 60LL * i + n);
+      Reloj(std::to_string(n), n == 2 ? "A" : "B", DireccionPropia(n), true, e.serie);
+      clocksim::Opciones o;
+      o.direccion = DireccionPropia(n);
+      relojes.push_back(std::make_unique<clocksim::Emulador>(std::move(e), o));
+      relojes.back()->Inicia();
+    }
+    l.sdk = &zkSdk;
+  }
+  zk::ZkSdk zkSdk{std::chrono::milliseconds(1000)};
+  std::vector<std::unique_ptr<clocksim::Emulador>> relojes;
+};
+
+TEST_P(Fallas, SeVeUnaLineaElCicloSigueYNoSePierdeNingunaMarcacion) {
+  const Escenario& c = GetParam();
+  c.falla(sim, l, *relojes[0]);
+  app::TProcess_Timer(l);
+  std::string visto;
+  for (const auto& x : display.logs) visto += x + "\n";
+  for (const auto& x : display.relojes) visto += x + "\n";
+  for (const auto& x : sim.Respuestas())
+    visto += x.relojId + " " + x.tarea + "=" + x.respuesta + "\n";
+  EXPECT_THAT(visto, HasSubstr(c.visto));
+  const std::vector<std::string> b{"Conectando con reloj: B", "Reloj B leido: 400, nuevos: 400"};
+  EXPECT_EQ(Lineas(" B"), c.visitaB ? b : std::vector<std::string>{}) << visto;
+  EXPECT_TRUE(proceso.activado);
+
+  if (c.arreglo) c.arreglo(l);
+  relojes[0]->QuitaFallas();
+  // A's emulator lets go of the faulted connection, unless the reader still holds it.
+  ASSERT_TRUE(EsperaHasta([&] {
+    return !relojes[0]->ConClienteTcp() || EstaEnLista(l.estado.ConnectionRegistry, "S2");
+  }));
+  sim.OlvidaGuiones();
+  display.logs.clear();
+  l.estado.UltimaLectura = 0;
+  app::TProcess_Timer(l);
+  EXPECT_THAT(Lineas("Conectando con reloj: "),
+              ElementsAre("Conectando con reloj: A", "Conectando con reloj: B"));
+  const std::string general = LeeArchivo(General(l));
+  const auto lineas = LineasDe(General(l));
+  EXPECT_EQ(lineas.size(), 800u);
+  EXPECT_EQ(std::set<std::string>(lineas.begin(), lineas.end()).size(), 800u);
+  ASSERT_FALSE(sim.Subidas().empty());
+  EXPECT_EQ(sim.Subidas().back().contenido, general);
+  for (const auto& t : sim.Tareas("2")) EXPECT_TRUE(t.respondida);
+  for (const auto& e : fs::recursive_directory_iterator(carpeta.ruta()))
+    EXPECT_EQ(*e.path().lexically_relative(carpeta.ruta()).begin(), "Marcaciones") << e.path();
+  EXPECT_FALSE(fs::exists(carpeta.ruta().parent_path() / "fuera.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servicio, Fallas, ::testing::ValuesIn(kEscenarios),
+                         [](const auto& i) { return std::string(i.param.nombre); });
 
 }  // namespace
 }  // namespace lector::test

@@ -1,6 +1,6 @@
 // The login window and the main window as real widgets on the offscreen platform, signing in to
 // service-sim in-process; the questions are answered from the test.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
@@ -17,7 +16,6 @@
 #include "ServiceSim.h"
 #include "app/gui/Principal.h"
 #include "kit/Fixtures.h"
-#include "kit/RecordingSdk.h"
 #include "login/Login.h"
 #include "support/Ini.h"
 
@@ -61,25 +59,24 @@ class Ventanas : public ::testing::Test {
     sim.AgregaCuenta("ana", "clave1");
     sim.Inicia();
     l.urlBase = sim.UrlBase();
-    l.sdk = &sdk;
-    l.alcance = &alcance;
     p.hayBandeja = [this] { return bandeja; };
     p.salida = [this] { bandejaAlSalir.push_back(Bandeja()->isVisible()); };
   }
-  // The settings a previous run left.
-  void Recuerda(bool rec, bool aut, const std::string& usuario, const std::string& clave) {
-    l.estado.Recordar = rec, l.estado.AutoIngreso = aut;
-    l.estado.Usuario = usuario, l.estado.Clave = clave;
+  // The settings a previous run left for "ana".
+  void Recuerda(bool rec, bool aut) {
+    l.estado.Recordar = rec;
+    l.estado.AutoIngreso = aut;
+    l.estado.Usuario = "ana";
+    l.estado.Clave = "clave1";
     GuardaConfig(l);
-    l.estado = Estado{};
+    l.estado = {};
   }
   template <typename W = QWidget>
-  W* De(QWidget& ventana, const char* nombre) {
+  W* De(QObject& ventana, const char* nombre) {
     W* w = ventana.findChild<W*>(nombre);
     EXPECT_NE(w, nullptr) << nombre;
     return w;
   }
-  static QTimer* Timer(QObject& o, const char* nombre) { return o.findChild<QTimer*>(nombre); }
   QSystemTrayIcon* Bandeja() { return p.findChild<QSystemTrayIcon*>("bandeja"); }
   std::vector<std::string> Log() {
     std::vector<std::string> lineas;
@@ -101,8 +98,6 @@ class Ventanas : public ::testing::Test {
   CarpetaTemporal carpeta;
   ManualClock reloj;
   servicesim::ServiceSim sim;
-  RecordingSdk sdk;
-  TablaAlcance alcance;
   Principal p{reloj, carpeta.ruta(), false};
   Lector& l = p.lector();
   Login login{p};
@@ -113,21 +108,20 @@ class Ventanas : public ::testing::Test {
 TEST_F(Ventanas, AperturaSegunLoRecordado) {
   const struct {
     const char* caso;
-    bool rec, aut;
-    const char *usuario, *clave;
+    bool ini, rec, aut;         // Lector.ini as a previous run left it
     const char *tuser, *tpass;  // what the boxes show
     bool entradas, foco;        // inputs enabled, focus in TPass
     bool automatico;            // the automatic login is waiting
   } casos[] = {
-      {"primera vez", false, false, nullptr, nullptr, "", "", true, false, false},
-      {"usuario recordado", true, false, "ana", "clave1", "ana", "", true, true, false},
-      {"auto sin recordar", false, true, "ana", "clave1", "", "", true, false, false},
-      {"ambos", true, true, "ana", "clave1", "ana", "clave1", false, false, true},
+      {"primera vez", false, false, false, "", "", true, false, false},
+      {"usuario recordado", true, true, false, "ana", "", true, true, false},
+      {"auto sin recordar", true, false, true, "", "", true, false, false},
+      {"ambos", true, true, true, "ana", "clave1", false, false, true},
   };
   for (const auto& c : casos) {
     SCOPED_TRACE(c.caso);
     std::filesystem::remove(l.ArchivoIni());
-    if (c.usuario) Recuerda(c.rec, c.aut, c.usuario, c.clave);
+    if (c.ini) Recuerda(c.rec, c.aut);
     login.MuestraModal();
     EXPECT_EQ(De<QLineEdit>(login, "TUser")->text().toStdString(), c.tuser);
     EXPECT_EQ(De<QLineEdit>(login, "TPass")->text().toStdString(), c.tpass);
@@ -143,10 +137,10 @@ TEST_F(Ventanas, AperturaSegunLoRecordado) {
 }
 
 TEST_F(Ventanas, IngresoAutomaticoReintentaCadaTreintaSegundos) {
-  Recuerda(true, true, "ana", "clave1");
+  Recuerda(true, true);
   l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoLibre()) + "/";  // nobody answers
   login.MuestraModal();
-  QTimer* reintento = Timer(login, "TimerIni");
+  QTimer* reintento = De<QTimer>(login, "TimerIni");
   ASSERT_TRUE(QTest::qWaitFor([&] { return reintento->isActive(); }, 20000));
   EXPECT_EQ(reintento->interval(), 30000);
   EXPECT_EQ(login.cursor().shape(), Qt::ArrowCursor);
@@ -156,7 +150,7 @@ TEST_F(Ventanas, IngresoAutomaticoReintentaCadaTreintaSegundos) {
   l.urlBase = sim.UrlBase();
   login.TimerIni_Timer();  // the 30 s have passed
   EXPECT_TRUE(l.estado.SesionAbierta && !login.isVisible());
-  EXPECT_TRUE(Timer(p, "TProcess")->isActive() && !reintento->isActive());
+  EXPECT_TRUE(De<QTimer>(p, "TProcess")->isActive() && !reintento->isActive());
 }
 
 TEST_F(Ventanas, RecordarDesmarcadoDesmarcaAutomatico) {
@@ -171,7 +165,7 @@ TEST_F(Ventanas, RecordarDesmarcadoDesmarcaAutomatico) {
 }
 
 TEST_F(Ventanas, SalirTerminaSinTocarLaConfiguracion) {
-  Recuerda(true, false, "ana", "clave1");
+  Recuerda(true, false);
   const std::string antes = LeeArchivo(l.ArchivoIni());
   const std::pair<const char*, std::function<void(Login&)>> salidas[] = {
       {"Salir", [&](Login& v) { QTest::mouseClick(De(v, "cmdCancel"), Qt::LeftButton); }},
@@ -203,7 +197,7 @@ TEST_F(Ventanas, LineasDelLogArribaYLaNumero10001Vacia) {
 }
 
 TEST_F(Ventanas, CerrarSesionSiYLuegoNoALaSalida) {
-  Recuerda(true, true, "ana", "clave1");
+  Recuerda(true, true);
   Ingresa();
   Responde({QMB::No});
   p.MnuTray_Click(3);  // "Cerrar Sesión", answered No: nothing changes
@@ -215,32 +209,25 @@ TEST_F(Ventanas, CerrarSesionSiYLuegoNoALaSalida) {
   EXPECT_TRUE(!l.estado.SesionAbierta && login.isVisible());
   EXPECT_TRUE(De(login, "TUser")->isEnabled() && De(login, "TPass")->isEnabled());
   EXPECT_TRUE(QTest::qWaitFor([&] { return !p.isVisible(); }, 20000));
-  EXPECT_TRUE(Timer(p, "TProcess")->isActive() && Bandeja()->isVisible());
+  EXPECT_TRUE(De<QTimer>(p, "TProcess")->isActive() && Bandeja()->isVisible());
   EXPECT_TRUE(bandejaAlSalir.empty());
 }
 
-TEST_F(Ventanas, SalidaConfirmadaQuitaPrimeroElIcono) {
+TEST_F(Ventanas, SinBandejaLaVentanaQuedaALaVistaYLaSalidaQuitaPrimeroElIcono) {
+  bandeja = false;
   Ingresa();
   EXPECT_TRUE(Bandeja()->isVisible());
   EXPECT_EQ(Bandeja()->toolTip().toStdString(), kTituloVentana);
   EXPECT_EQ(De<QLabel>(p, "LID")->text().toStdString(), "ID: " + l.estado.IdEquipo);
-  Responde({QMB::Yes});
-  p.MnuTray_Click(4);  // "Cerrar"
-  EXPECT_EQ(bandejaAlSalir, std::vector<bool>{false});
-  EXPECT_FALSE(l.estado.SesionAbierta || Timer(p, "TProcess")->isActive());
-}
-
-TEST_F(Ventanas, SinBandejaLaVentanaQuedaALaVista) {
-  bandeja = false;
-  Ingresa();
   p.showMinimized();
   Responde({QMB::No});
   p.close();
-  EXPECT_TRUE(p.isVisible() && !Timer(p, "ocultar")->isActive());
-  auto log = Log();
-  EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                          [](auto& s) { return s.find("No hay área") != s.npos; }),
-            1);
+  EXPECT_TRUE(p.isVisible() && !De<QTimer>(p, "ocultar")->isActive());
+  EXPECT_THAT(Log(), ::testing::ElementsAre(::testing::HasSubstr("No hay área")));
+  Responde({QMB::Yes});
+  p.MnuTray_Click(4);  // "Cerrar"
+  EXPECT_EQ(bandejaAlSalir, std::vector<bool>{false});
+  EXPECT_FALSE(l.estado.SesionAbierta || De<QTimer>(p, "TProcess")->isActive());
 }
 
 }  // namespace
