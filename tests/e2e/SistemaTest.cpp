@@ -1,8 +1,6 @@
-// The whole system as a customer runs it: `lector` on a machine without a display, configured
-// through `lector --configurar`, with service-sim and clock-sim as processes of their own over
-// loopback. Each test has its own folder, service port and clock addresses, and ends every
-// process it started, also on failure. LECTOR_CICLO_MS shortens the pause between cycles;
-// everything else is the shipped program.
+// The whole system as a customer runs it: `lector` without a display, configured through
+// `lector --configurar`, service-sim and clock-sim as processes of their own over loopback; only
+// LECTOR_CICLO_MS (a shorter pause between cycles) differs from the shipped program.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -16,6 +14,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 
 #include "clock-sim/Genera.h"
 #include "kit/Fixtures.h"
@@ -40,11 +39,8 @@ class Proceso {
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_ = fork();
-    if (pid_ != 0) {
-      setpgid(pid_, pid_);  // here and in the child: the group exists whichever runs first
-      return;
-    }
-    setpgid(0, 0);
+    setpgid(pid_, pid_);  // in both (the child's is 0, 0): the group exists whichever runs first
+    if (pid_ != 0) return;
     // The child, with no display (the program finds out by itself).
     for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) unsetenv(v);
     for (const auto& e : extra) putenv(const_cast<char*>(e.c_str()));
@@ -55,8 +51,7 @@ class Proceso {
     _exit(127);
   }
   ~Proceso() { Termina(SIGTERM); }
-  // Signals the process group (0: none) and waits 30 s for the end, then kills it; the exit
-  // status, -1 when it did not exit by itself.
+  // Signals the group (0: none), kills it after 30 s; the exit status, -1 when killed.
   int Termina(int senal = 0) {
     if (pid_ <= 0) return -1;
     int estado = 0;
@@ -77,9 +72,9 @@ class Proceso {
   pid_t pid_ = -1;
 };
 
-// A clock as the service lists it, and the device behind it (none when `dispositivo` is empty).
+// A clock (serial "E2E" + id) and its device, which reports `dispositivo` (none when empty).
 struct Reloj {
-  std::string id, serial, dispositivo;
+  std::string id, dispositivo;
   int usuarios = 0, marcaciones = 0;
   bool udp = false;
   int porMinuto = 0;  // records one a minute from March 2026 instead: every line differs
@@ -92,14 +87,12 @@ bool Hasta(const std::function<bool()>& cond, seconds limite = seconds(180)) {
 
 class Sistema : public ::testing::Test {
  protected:
-  // Starts service-sim with one account holding the clocks, their devices, configures lector
-  // (the password given first is refused) and starts it.
-  void Inicia(std::vector<Reloj> lista, const std::string& primeraClave = "clave9") {
-    relojes_ = std::move(lista);
+  // Starts service-sim, the clocks' devices and lector, configured after a refused password if any.
+  void Inicia(const std::vector<Reloj>& relojes, const std::string& primeraClave = "clave9") {
     json cuenta = {{"usuario", "e2e"}, {"clave", "clave9"}, {"relojes", json::array()}};
-    for (const Reloj& r : relojes_)
+    for (const Reloj& r : relojes)
       cuenta["relojes"].push_back({{"numero", r.id},
-                                   {"serial", r.serial},
+                                   {"serial", "E2E" + r.id},
                                    {"relojid", r.id},
                                    {"nombre", "Puerta " + r.id},
                                    {"etiqueta", r.id},
@@ -110,7 +103,7 @@ class Sistema : public ::testing::Test {
           {{"empleadoid", empleado}, {"dedo", dedo}, {"template", plantilla}});
     std::ofstream(Ruta("servicio.json")) << json{{"cuentas", {cuenta}}}.dump();
     IniciaServicio();
-    for (const Reloj& r : relojes_) {
+    for (const Reloj& r : relojes) {
       if (r.dispositivo.empty()) continue;
       clocksim::EstadoReloj& e = estados_[r.id];
       clocksim::Genera(e, {r.usuarios, r.marcaciones, std::stoull(r.id), std::nullopt});
@@ -120,13 +113,12 @@ class Sistema : public ::testing::Test {
       e.serie = r.dispositivo;
       IniciaReloj(r);
     }
-    const auto ini = carpeta_.ruta() / "Lector.ini";
     for (const std::string& clave : {primeraClave, std::string("clave9")}) {
       Proceso configura({"src/lector", "--configurar"}, Ruta("configura.log"), Entorno(),
                         "http://127.0.0.1:" + std::to_string(puerto_) + "\ne2e\n" + clave + "\n");
       const bool buena = clave == "clave9";
       ASSERT_EQ(configura.Termina(), buena ? 0 : 1) << configura.Salida();
-      ASSERT_EQ(std::filesystem::exists(ini), buena);
+      ASSERT_EQ(std::filesystem::exists(Ruta("Lector.ini")), buena);
       if (buena) break;
     }
     IniciaLector();
@@ -167,29 +159,27 @@ class Sistema : public ::testing::Test {
     auto bytes = zk::DeBase64(subidas.back()["contenido_base64"].get<std::string>());
     return std::string(bytes->begin(), bytes->end());
   }
-  // The record lines of the devices of these clocks, in list order, as the month file holds them.
+  // The record lines of these clocks' devices, as the month file holds them.
   std::string Lineas(const std::vector<std::string>& ids) {
     std::string r;
-    for (const Reloj& c : relojes_) {
-      if (std::find(ids.begin(), ids.end(), c.id) == ids.end()) continue;
-      for (const auto& m : estados_[c.id].marcaciones) {
+    for (const std::string& id : ids)
+      for (const auto& m : estados_[id].marcaciones) {
         zk::FechaHora f = zk::DecodificaHora(m.hora);
         for (auto campo :
-             {c.id, c.serial, std::to_string(f.anio), std::to_string(f.mes), std::to_string(f.dia),
+             {id, "E2E" + id, std::to_string(f.anio), std::to_string(f.mes), std::to_string(f.dia),
               std::to_string(f.hora), std::to_string(f.minuto), m.usuario,
               std::to_string(m.verificacion), std::to_string(m.estado), std::string("0")})
           r += campo + ",";
-        r += c.id + "\r\n";
+        r += id + "\r\n";
       }
-    }
     return r;
   }
   // Waits for an upload that holds exactly these lines (in any order, each as often).
   bool LlegaSubida(const std::string& lineas) {
     auto ordenadas = [](const std::string& t) {
       std::vector<std::string> v;
-      for (size_t i = 0, p; i < t.size(); i = p + 2)
-        v.push_back(t.substr(i, (p = t.find("\r\n", i)) - i));
+      std::istringstream lineas(t);
+      for (std::string x; std::getline(lineas, x);) v.push_back(x);  // each keeps its "\r"
       std::sort(v.begin(), v.end());
       return v;
     };
@@ -212,17 +202,16 @@ class Sistema : public ::testing::Test {
   CarpetaTemporal carpeta_;
   int puerto_ = PuertoLibre();
   httplib::Client admin_{"127.0.0.1", puerto_};
-  std::vector<Reloj> relojes_;
   std::map<std::string, clocksim::EstadoReloj> estados_;
   std::unique_ptr<Proceso> servicio_, lector_;
   std::map<std::string, std::unique_ptr<Proceso>> dispositivos_;
 };
 
 TEST_F(Sistema, UnCicloLeeCadaRelojAlcanzableYElSiguienteNoAgregaNada) {
-  Inicia({{"21", "E2E21", "E2E21", 30, 3000},
-          {"22", "E2E22", "E2E22", 20, 1500, true},
-          {"23", "E2E23", "OTRO23", 10, 500},
-          {"24", "E2E24", ""}},
+  Inicia({{"21", "E2E21", 30, 3000},
+          {"22", "E2E22", 20, 1500, true},
+          {"23", "OTRO23", 10, 500},
+          {"24", ""}},
          "otra");
   // The service received the two clocks' records line for line, and the same from the next cycle.
   for (size_t n : {1, 2}) {
@@ -238,10 +227,9 @@ TEST_F(Sistema, UnCicloLeeCadaRelojAlcanzableYElSiguienteNoAgregaNada) {
 }
 
 TEST_F(Sistema, CadaTareaSeRealizaYSeRespondeComoCorresponde) {
-  Inicia({{"31", "E2E31", "E2E31", 40, 300}});
-  // People of the device: one with templates for "LU" and "UP", two others to delete and to make
-  // administrator. Every code is carried out and answered; the bytes of templates, faces and cards
-  // each way are checked by ZkSdkRelojTest and OperacionesTest.
+  Inicia({{"31", "E2E31", 40, 300}});
+  // One with templates for "LU" and "UP", two others to delete and to make administrator. The
+  // bytes of templates, faces and cards each way: ZkSdkRelojTest and OperacionesTest.
   const clocksim::EstadoReloj& e = estados_["31"];
   ASSERT_FALSE(e.plantillas.empty());
   const std::string subido = e.BuscaUid(e.plantillas.begin()->first.first)->id;
@@ -266,10 +254,10 @@ TEST_F(Sistema, CadaTareaSeRealizaYSeRespondeComoCorresponde) {
     admin_.Post("/_sim/tareas", t.dump(), "application/json");
   }
   json cola;
-  auto respondida = [](const json& t) { return t["respondida"] == true; };
   ASSERT_TRUE(Hasta([&] {
     cola = Admin("/_sim/tareas?relojid=31");
-    return cola.size() == tareas.size() && std::all_of(cola.begin(), cola.end(), respondida);
+    return cola.size() == tareas.size() &&
+           std::ranges::all_of(cola, [](const json& t) { return t["respondida"] == true; });
   })) << cola.dump(1)
       << lector_->Salida();
   for (size_t i = 0; i < tareas.size(); ++i) {
@@ -278,8 +266,7 @@ TEST_F(Sistema, CadaTareaSeRealizaYSeRespondeComoCorresponde) {
     EXPECT_TRUE(std::regex_search(r, std::regex(tareas[i][3])))
         << tareas[i][0] << ": " << r.substr(0, 300);
   }
-  // The people the tasks wrote, deleted and promoted, as the device holds them (clock-sim writes
-  // its state on SIGUSR1).
+  // The people the tasks wrote, deleted and promoted (clock-sim writes its state on SIGUSR1).
   std::filesystem::remove(Ruta("31.json"));
   dispositivos_["31"]->Senal(SIGUSR1);
   ASSERT_TRUE(Hasta([&] { return std::filesystem::exists(Ruta("31.json")); }, seconds(30)));
@@ -292,13 +279,12 @@ TEST_F(Sistema, CadaTareaSeRealizaYSeRespondeComoCorresponde) {
 }
 
 TEST_F(Sistema, MatadoAMitadDeUnaLecturaGrandeSubeCadaMarcacionUnaVez) {
-  Inicia({{"41", "E2E41", "E2E41", 5, 0, false, 40000}});
-  const auto marcaciones = carpeta_.ruta() / "Marcaciones";
-  ASSERT_TRUE(Hasta([&] {
+  Inicia({{"41", "E2E41", 5, 0, false, 40000}});
+  ASSERT_TRUE(Hasta([&] {  // the clock's month file has its first lines
     std::error_code ec;
-    for (const auto& f : std::filesystem::directory_iterator(marcaciones, ec))
-      if (f.path().filename().string().ends_with(" 41.txt") && f.file_size(ec) > 0) return true;
-    return false;
+    return std::ranges::any_of(
+        std::filesystem::directory_iterator(Ruta("Marcaciones"), ec),
+        [&](const auto& f) { return f.path().string().ends_with(" 41.txt") && f.file_size(ec); });
   })) << lector_->Salida();
   lector_->Termina(SIGKILL);
   IniciaLector();
@@ -313,7 +299,7 @@ class Cortes : public Sistema, public ::testing::WithParamInterface<Corte> {};
 TEST_P(Cortes, NadaSePierdeNiSeDuplica) {
   const Corte corte = GetParam();
   const std::string id = std::to_string(50 + static_cast<int>(corte));
-  const Reloj r{id, "E2E" + id, "E2E" + id, 10, 400};
+  const Reloj r{id, "E2E" + id, 10, 400};
   Inicia({r});
   ASSERT_TRUE(LlegaSubida(Lineas({id}))) << lector_->Salida().substr(0, 4000);
   if (corte == Corte::kSesion) admin_.Post("/_sim/expira", "{}", "application/json");
@@ -326,20 +312,12 @@ TEST_P(Cortes, NadaSePierdeNiSeDuplica) {
     ASSERT_TRUE(Hasta([&] { return Respuesta(id, "CO") == "0"; })) << lector_->Salida();
   }
   IniciaReloj(r);
-  if (corte == Corte::kServicio) {  // back after two cycles that could not reach it
-    ASSERT_TRUE(Hasta([&] {
-      const std::string s = lector_->Salida();
-      return s.find("No se ha ", s.find("No se ha ") + 1) != std::string::npos;
-    })) << lector_->Salida();
+  if (corte == Corte::kServicio) {  // back after a cycle that could not reach it
+    ASSERT_TRUE(Hasta([&] { return lector_->Dijo("No se ha "); })) << lector_->Salida();
     IniciaServicio();
   }
+  // After the expiry only a new session gets an upload through.
   EXPECT_TRUE(LlegaSubida(Lineas({id}))) << lector_->Salida().substr(0, 4000);
-  if (corte == Corte::kSesion) {
-    size_t ingresos = 0;
-    for (const json& p : Admin("/_sim/peticiones"))
-      ingresos += p["destino"].get<std::string>().starts_with("/login2.php");
-    EXPECT_GE(ingresos, 3u);  // --configurar's, the first cycle's and the one after the expiry
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

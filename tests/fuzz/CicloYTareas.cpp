@@ -1,6 +1,5 @@
-// One cycle over any clock-list answer at any time of day, and any task record carried out by
-// the task queue, both answered by a service-sim on loopback: the cycle always ends with its
-// timer on and nothing escapes its handler.
+// One cycle over any clock-list answer at any time of day, and any task record through the task
+// queue, against service-sim: the cycle always ends with its timer on, nothing escapes either.
 #include <cstdlib>
 #include <string>
 
