@@ -41,8 +41,7 @@ void PaginaDeCodigos(const std::string& bytes) {
 
 // Any stored text: unscrambling never fails, and what it gives scrambles back to itself.
 void Desordenado(const std::string& bytes) {
-  const std::string texto = Cp1252AUtf8(bytes);
-  const std::string plano = Decodifica(texto);
+  const std::string plano = Decodifica(Cp1252AUtf8(bytes));
   Decodifica(bytes);  // not even valid UTF-8
   const std::string otra = Codifica(plano);
   if (!otra.empty() && (Decodifica(otra) != plano || Utf8ACp1252(otra).size() != 501)) abort();

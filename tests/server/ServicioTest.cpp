@@ -30,6 +30,12 @@ TEST_F(Servicio, SyncCallEnviaLaFuncionEnLaUrlYLosParametrosComoFormulario) {
         << n << ": " << v;
   EXPECT_EQ(LineasLog(), (std::vector<std::string>{
                              "main/sync.php?function=comm.read.has&params=relojid=7", "0"}));
+  // The values travel percent-encoded and reach the service as they were.
+  const std::string json = "[{\"codigo\":\"15\",\"nombre\":\"Peña & Cía+1%\"}]";
+  server::SendTaskReply(l, "7", "LP", json, "15");
+  EXPECT_EQ(sim.Respuestas().at(0).respuesta + sim.Respuestas()[0].empleadoId, json + "15");
+  server::SendClockPing(l, "S1");
+  EXPECT_EQ(sim.PeticionesA("pingreloj.up").back().cuerpo, "&relojserial=S1");
 }
 
 TEST_F(Servicio, SyncCallClasificaLasRespuestas) {
@@ -117,15 +123,6 @@ TEST_F(Servicio, ProcesarLeeLaListaDelServicio) {
   sim.Programa("lector.relojes", {muchos});
   EXPECT_TRUE(server::Procesar(l));
   EXPECT_EQ(lista.size(), 10001u);
-}
-
-// The values travel percent-encoded and reach the service as they were.
-TEST_F(Servicio, MensajesCodificanSusValores) {
-  const std::string json = "[{\"codigo\":\"15\",\"nombre\":\"Peña & Cía+1%\"}]";
-  server::SendTaskReply(l, "7", "LP", json, "15");
-  EXPECT_EQ(sim.Respuestas().at(0).respuesta + sim.Respuestas()[0].empleadoId, json + "15");
-  server::SendClockPing(l, "S1");
-  EXPECT_EQ(sim.PeticionesA("pingreloj.up").back().cuerpo, "&relojserial=S1");
 }
 
 // Every allocation of each handler fails in turn: the handler passes it on as failure 7, never
