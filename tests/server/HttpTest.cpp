@@ -45,8 +45,7 @@ class Transporte : public ConServicio {
 };
 
 TEST_F(Transporte, CuerpoDeCualquierEstadoOErrorConUnaLinea) {
-  sim.Programa("ss", servicesim::Guion::PaginaError());
-  sim.Programa("lector.relojes", servicesim::Guion::PaginaError());
+  for (const char* f : {"ss", "lector.relojes"}) sim.Programa(f, servicesim::Guion::PaginaError());
   std::string pagina = *servicesim::Guion::PaginaError().texto;
   EXPECT_EQ(HttpGet(l, l.urlBase + "main/ajax.php?call=ss"), pagina);
   EXPECT_EQ(HttpPostForm(l, l.urlBase + "main/sync.php?ss=x&function=lector.relojes", "a=1"),

@@ -19,8 +19,7 @@ class IniArchivo : public ::testing::Test {
 };
 
 TEST_F(IniArchivo, DefectosNombresRechazadosYPermisos) {
-  EXPECT_EQ(LeeIni(ini, "USER", "REC", "0"), "0");
-  EXPECT_FALSE(std::filesystem::exists(ini));
+  EXPECT_TRUE(LeeIni(ini, "USER", "REC", "0") == "0" && !std::filesystem::exists(ini));
   // Names the file could not give back (no caller writes one but its own constant names).
   EXPECT_FALSE(GrabaIni(ini, "USER", "A=B", "v") || std::filesystem::exists(ini));
   ASSERT_TRUE(GrabaIni(ini, "USER", "USER", "a\r\nb\nc\r"));
@@ -55,8 +54,6 @@ TEST_F(IniArchivo, NombresSinMayusculasYLoDemasSeConserva) {
                 LeeIni(ini, "user", "auto", "") + LeeIni(ini, "NUEVA", "K", ""),
             "http://x/v\"a\" b\t");
 }
-
-// ---- Scrambling
 
 // 501 codes, and none of its markers, spacers or fillers a line break or a NUL (where they are:
 // the value read back by hand below; Codifica reads each value back before it gives it).
@@ -113,8 +110,6 @@ TEST(Decodifica, FormaCortaHexadecimalYLargaDanadaSinTexto) {
   t[1] = static_cast<char>(210);
   EXPECT_EQ(Decodifica(Cp1252AUtf8(t)), "");
 }
-
-// ---- Loading and saving the settings
 
 class Config : public ::testing::Test {
  protected:

@@ -21,12 +21,6 @@ extern "C" void __gcov_dump();
 namespace lector {
 namespace {
 
-uint32_t Ip(const char* texto) {
-  in_addr a{};
-  inet_pton(AF_INET, texto, &a);
-  return a.s_addr;
-}
-
 std::vector<uint8_t> CabeceraIp(uint32_t origen, uint32_t destino, size_t largoIhl = 20) {
   std::vector<uint8_t> p(largoIhl, 0);
   p[0] = static_cast<uint8_t>(0x40 | (largoIhl / 4));
@@ -48,7 +42,8 @@ std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t
 // Our echo went from 10.0.0.1 to the clock at 10.0.0.7 with id 9, sequence 2: the clock's reply,
 // or an ICMP error that quotes that very echo, answers it; nothing else does.
 TEST(RespuestaAlEco, SoloLaRespuestaOUnErrorQueCitaNuestroEco) {
-  const uint32_t reloj = Ip("10.0.0.7"), yo = Ip("10.0.0.1"), router = Ip("10.0.0.254");
+  const uint32_t reloj = inet_addr("10.0.0.7"), yo = inet_addr("10.0.0.1"),
+                 router = inet_addr("10.0.0.254");
   const auto eco = CabeceraIp(yo, reloj) + Icmp(8, 9, 2);
   auto error = [&](uint8_t tipo) { return CabeceraIp(router, yo) + Icmp(tipo, 0, 0); };
   auto corta = [](std::vector<uint8_t> p, size_t n) { return p.resize(p.size() - n), p; };
@@ -59,14 +54,14 @@ TEST(RespuestaAlEco, SoloLaRespuestaOUnErrorQueCitaNuestroEco) {
       {CabeceraIp(reloj, yo, 24) + Icmp(0, 9, 2), true},  // IP options
       {CabeceraIp(reloj, yo) + Icmp(0, 10, 2), false},
       {CabeceraIp(reloj, yo) + Icmp(0, 9, 3), false},
-      {CabeceraIp(Ip("10.0.0.8"), yo) + Icmp(0, 9, 2), false},
+      {CabeceraIp(inet_addr("10.0.0.8"), yo) + Icmp(0, 9, 2), false},
       {CabeceraIp(reloj, reloj) + Icmp(8, 9, 2), false},  // our own request seen on loopback
       {CabeceraIp(reloj, yo) + Icmp(5, 9, 2), false},     // a redirect
       {error(3) + eco, true},
       {error(4) + eco, true},
       {error(11) + eco, true},
       {error(12) + eco, true},
-      {error(3) + CabeceraIp(yo, Ip("10.0.0.6")) + Icmp(8, 9, 2), false},
+      {error(3) + CabeceraIp(yo, inet_addr("10.0.0.6")) + Icmp(8, 9, 2), false},
       {error(3) + CabeceraIp(yo, reloj) + Icmp(8, 10, 2), false},
       {error(3) + CabeceraIp(yo, reloj) + Icmp(8, 9, 3), false},
       {error(3) + CabeceraIp(yo, reloj) + Icmp(0, 9, 2), false},
