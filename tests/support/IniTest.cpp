@@ -156,8 +156,7 @@ TEST_F(Config, LoQueNoSePuedeCodificarNoSeGuardaYSeInforma) {
   e.Usuario = std::string(240, '\x0e');
   EXPECT_TRUE(GuardaConfig(p.l).empty());
   EXPECT_EQ(e.Usuario, std::string(230, '\x0e'));
-  std::string enes;
-  for (int i = 0; i < 240; ++i) enes += "ñ";
+  const std::string enes = Cp1252AUtf8(std::string(240, '\xF1'));  // 240 "ñ"
   e.Usuario = enes;
   EXPECT_EQ(GuardaConfig(p.l), std::vector<std::string>{"USER"});
   EXPECT_EQ(e.Usuario, enes.substr(0, 460));
