@@ -18,8 +18,7 @@ class Login : public ConServicio {};
 
 TEST_F(Login, IngresoCorrectoAbreLaSesion) {
   l.estado.ModoLog = true;
-  // The service's address is read from the settings file at every sign-in: an edited file
-  // takes effect without a restart.
+  // The service's URL is read from the settings file at every sign-in (an edit needs no restart).
   const std::string url = sim.UrlBase();
   ASSERT_TRUE(GrabaIni(l.ArchivoIni(), "SERVIDOR", "URL", url.substr(0, url.size() - 1)));
   l.urlBase = Inalcanzable();
@@ -78,8 +77,7 @@ TEST_F(Login, RespuestasDelServicio) {
 }
 
 TEST_F(Login, UnaFallaPropiaReiniciaElIngresoUnaVez) {
-  // The box of a refusal fails (out of memory): the login starts over, and the second failure
-  // goes up as failure 7.
+  // The box of a refusal fails (out of memory): the login starts over, the second goes up as 7.
   struct CajaQueFalla : RecordingDisplay {
     void MensajeCritico(const std::string& t) override {
       RecordingDisplay::MensajeCritico(t);

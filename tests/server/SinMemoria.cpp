@@ -1,6 +1,5 @@
-// Allocation failures on demand for this test program: the allocation that brings
-// SinMemoria::faltan to zero fails. Only the counting thread is affected (the service runs on its
-// own). Kept apart so that no inlined delete is taken for a mismatch.
+// Allocation failures on demand: the one that brings SinMemoria::faltan to zero fails, in the
+// counting thread only (not the service's). Kept apart so no inlined delete looks mismatched.
 #include <cstdlib>
 #include <new>
 

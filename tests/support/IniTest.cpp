@@ -12,13 +12,24 @@
 namespace lector {
 namespace {
 
-class IniArchivo : public ::testing::Test {
+class Config : public ::testing::Test {
  protected:
-  test::CarpetaTemporal carpeta;
-  std::filesystem::path ini = carpeta.ruta() / "Lector.ini";
+  test::LectorDePrueba p;
+  Estado& e = p.l.estado;
+  std::filesystem::path ini = p.l.ArchivoIni();
+  void Guarda(std::string usuario, std::string clave, bool recordar, bool autoIngreso) {
+    e.Usuario = usuario, e.Clave = clave, e.Recordar = recordar, e.AutoIngreso = autoIngreso;
+    GuardaConfig(p.l);
+    e = Estado{};
+    CargaConfig(p.l);
+  }
+  // User|password|R for remembered|A for automatic login.
+  std::string Cargado() const {
+    return e.Usuario + "|" + e.Clave + "|" + (e.Recordar ? "R" : "") + (e.AutoIngreso ? "A" : "");
+  }
 };
 
-TEST_F(IniArchivo, DefectosNombresRechazadosYPermisos) {
+TEST_F(Config, DefectosNombresRechazadosYPermisos) {
   EXPECT_TRUE(LeeIni(ini, "USER", "REC", "0") == "0" && !std::filesystem::exists(ini));
   // Names the file could not give back (no caller writes one but its own constant names).
   EXPECT_FALSE(GrabaIni(ini, "USER", "A=B", "v") || std::filesystem::exists(ini));
@@ -29,7 +40,7 @@ TEST_F(IniArchivo, DefectosNombresRechazadosYPermisos) {
   std::filesystem::permissions(ini, std::filesystem::perms(0644));
   ASSERT_TRUE(GrabaIni(ini, "USER", "USER", std::string(1200, 'x')));
   EXPECT_EQ(std::filesystem::status(ini).permissions(), std::filesystem::perms(0600));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(carpeta.ruta()), {}), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(p.carpeta.ruta()), {}), 1);
   EXPECT_EQ(LeeIni(ini, "USER", "USER", ""), std::string(999, 'x'));
   std::filesystem::remove(ini);
   std::filesystem::create_directory(ini);
@@ -37,7 +48,7 @@ TEST_F(IniArchivo, DefectosNombresRechazadosYPermisos) {
 }
 
 // Values come back byte for byte, blanks and quotes around them too (any bytes: the fuzz target).
-TEST_F(IniArchivo, NombresSinMayusculasYLoDemasSeConserva) {
+TEST_F(Config, NombresSinMayusculasYLoDemasSeConserva) {
   std::ofstream(ini, std::ios::binary)
       << "; hecho a mano\r\n[servidor]\r\nURL=http://x/\r\n\r\n[User]\r\n  rec = viejo\r\n"
          "otra=1\r\n\r\n[FIN]\nk=v\n";
@@ -108,23 +119,6 @@ TEST(Decodifica, FormaCortaHexadecimalYLargaDanadaSinTexto) {
   t[1] = static_cast<char>(210);
   EXPECT_EQ(Decodifica(Cp1252AUtf8(t)), "");
 }
-
-class Config : public ::testing::Test {
- protected:
-  test::LectorDePrueba p;
-  Estado& e = p.l.estado;
-  std::filesystem::path ini = p.l.ArchivoIni();
-  void Guarda(std::string usuario, std::string clave, bool recordar, bool autoIngreso) {
-    e.Usuario = usuario, e.Clave = clave, e.Recordar = recordar, e.AutoIngreso = autoIngreso;
-    GuardaConfig(p.l);
-    e = Estado{};
-    CargaConfig(p.l);
-  }
-  // User|password|R for remembered|A for automatic login.
-  std::string Cargado() const {
-    return e.Usuario + "|" + e.Clave + "|" + (e.Recordar ? "R" : "") + (e.AutoIngreso ? "A" : "");
-  }
-};
 
 TEST_F(Config, GuardaYCargaSegunLasBanderas) {
   e.Usuario = "x", e.Recordar = true;

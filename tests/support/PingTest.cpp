@@ -109,8 +109,7 @@ int EnRedDePrueba(const std::function<int()>& cuerpo) {
     if (pipe(listo) != 0) _exit(kNoSePuede);
     pid_t router = fork();
     if (router == 0) {
-      // It lives until killed, by us or with us; its namespace and the far end of the pair go
-      // with it.
+      // It lives until killed, by us or with us, and takes its namespace and the pair's far end.
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (unshare(CLONE_NEWNET) == 0 && write(listo[1], "x", 1) == 1) pause();
       _exit(0);

@@ -79,15 +79,12 @@ TEST(Identidad, EstableConSignoYConRespaldos) {
             SerialDisco(p.l, {archivo("nombre", nombre)}));
 }
 
-TEST(Json, ParesEscapadosYListas) {
+TEST(Texto, ParesJsonCamposYListas) {
   EXPECT_EQ(ParJson("nombre", "José / 1,2 {x}"), "\"nombre\":\"José / 1,2 {x}\"");
   EXPECT_EQ(ParJson("n", std::string("a\"b\\\r\n\t\b\f\0\x1f", 11)),
             "\"n\":\"a\\\"b\\\\\\r\\n\\t\\b\\f\\u0000\\u001f\"");
   EXPECT_EQ(ListaJson(",{\"a\":\"1\"},{\"b\":\"2\"}"), "[{\"a\":\"1\"},{\"b\":\"2\"}]");
   EXPECT_EQ(ListaJson(""), "[]");
-}
-
-TEST(Campo, CamposYCuentas) {
   const std::tuple<const char*, const char*, long, const char*> casos[] = {
       {"a;b;c", ";", 1, "a"},        {"a;b;c", ";", 3, "c"},   {"a;b;c", ";", 5, "c"},
       {"a;;b", ";", 2, ""},          {"abc", ";", 2, "abc"},   {"", ";", 1, ""},
@@ -97,11 +94,8 @@ TEST(Campo, CamposYCuentas) {
   EXPECT_EQ((std::vector<long>{CuentaCampos("", ";"), CuentaCampos("1,2],[3,4],[5", "],["),
                                CuentaCampos("ab", "abc")}),
             (std::vector<long>{1, 3, 1}));
-}
-
-// The last slot is always empty and never looked at, so a clock without a serial is never taken
-// for a registered one (removing, and the reading's recent lines: the clock operations' tests).
-TEST(Listas, ElUltimoNuncaSeMira) {
+  // A list's last slot is always empty and never looked at, so a clock without a serial is never
+  // taken for a registered one (removing, and the reading's recent lines: the clock operations).
   EXPECT_FALSE(EstaEnLista({"a", ""}, "") || EstaEnLista({"a", ""}, "A"));
   EXPECT_TRUE(EstaEnLista({"a", ""}, "a"));
 }
