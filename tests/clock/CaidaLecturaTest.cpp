@@ -51,7 +51,10 @@ TEST(CaidaLectura, TerminadaTrasCadaEscrituraNoPierdeRegistros) {
   // A reading from empty files, or one that completes what is there: every record once in the
   // clock file and once in the general file, which is uploaded.
   auto lee = [&](bool deCero) {
-    if (deCero) std::filesystem::remove(general), std::filesystem::remove(reloj);
+    if (deCero) {
+      std::filesystem::remove(general);
+      std::filesystem::remove(reloj);
+    }
     clock::zk::ZkSdk sdk;
     p.l.sdk = &sdk;
     p.l.estado.ConnectionRegistry.clear();
@@ -82,7 +85,9 @@ TEST(CaidaLectura, TerminadaTrasCadaEscrituraNoPierdeRegistros) {
       pid_t hijo = fork();
       ASSERT_GE(hijo, 0);
       if (hijo == 0) {  // only this thread lives on; it talks to the parent's emulator
-        tEscrituras = 0, tTerminaEn = k, tCortada = cortada;
+        tEscrituras = 0;
+        tTerminaEn = k;
+        tCortada = cortada;
         try {
           lee(true);
         } catch (...) {

@@ -77,7 +77,10 @@ class ZkSdkReloj : public ::testing::Test {
   void Arranca(EstadoReloj e, bool udp = false, uint16_t puerto = 0) {
     if (reloj_) reloj_->Detiene();
     clocksim::Opciones o;
-    o.direccion = lector::test::DireccionPropia(23), o.puerto = puerto, o.tcp = !udp, o.udp = udp;
+    o.direccion = lector::test::DireccionPropia(23);
+    o.puerto = puerto;
+    o.tcp = !udp;
+    o.udp = udp;
     reloj_ = std::make_unique<clocksim::Emulador>(std::move(e), std::move(o));
     reloj_->Inicia();
   }
@@ -142,7 +145,9 @@ TEST_F(ZkSdkReloj, UsuariosEnAmbosFormatos) {
     auto a = U(1, "123456789", largo ? "Maximiliano Fernandez G" : "Muñoz", 4000000000u);
     auto b = U(2, "20", largo ? "Íñigo Muñoz" : "Íñigo", 99999);
     a.clave = largo ? "1234567" : "12345";
-    a.privilegio = 3, b.privilegio = 1, b.habilitado = false;
+    a.privilegio = 3;
+    b.privilegio = 1;
+    b.habilitado = false;
     e.usuarios = {a, b};
     Arranca(e);
     ASSERT_TRUE(Conecta());
@@ -281,7 +286,8 @@ TEST_F(ZkSdkReloj, ComandosDeMantenimiento) {
   p.reloj.ahora = {2031, 2, 3, 4, 5, 6, 0};
   EstadoReloj e;
   Genera(e, 10, 500, 2);
-  e.usuarios[0].privilegio = 3, e.usuarios[0].habilitado = false;
+  e.usuarios[0].privilegio = 3;
+  e.usuarios[0].habilitado = false;
   e.usuarios.push_back(U(40, "42", "ABCDEFGHIJKLMNOPQRSTUVW"));
   e.usuarios.back().clave = "99", e.usuarios.back().habilitado = false;
   Arranca(e, false, clock::kPuertoReloj);

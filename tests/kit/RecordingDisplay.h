@@ -42,7 +42,10 @@ class RecordingDisplay : public Display {
     Anota("DoEvents");
     if (alCeder) alCeder();
     int n = siempre;
-    if (!n && !fallas.empty()) n = fallas.front(), fallas.pop_front();
+    if (!n && !fallas.empty()) {
+      n = fallas.front();
+      fallas.pop_front();
+    }
     if (n) throw Falla(n, "Falla de prueba");
   }
   void MensajeCritico(const std::string& t) override {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -95,9 +96,9 @@ class RecordingSdk : public clock::ClockSdk {
     bool hay = Llamada(__func__, registrosCargados_ && siguienteRegistro_ < registros.size(), m);
     if (!hay || siguienteRegistro_ >= registros.size()) return false;
     const Registro& r = registros[siguienteRegistro_++];
-    e = r.enrolamiento;
-    v = r.modoVerificacion, io = r.modoEntradaSalida, w = r.codigoTrabajo;
-    a = r.anio, me = r.mes, d = r.dia, h = r.hora, mi = r.minuto, s = r.segundo;
+    std::tie(e, v, io, a, me, d, h, mi, s, w) =
+        std::tie(r.enrolamiento, r.modoVerificacion, r.modoEntradaSalida, r.anio, r.mes, r.dia,
+                 r.hora, r.minuto, r.segundo, r.codigoTrabajo);
     return true;
   }
   bool ReadAllUserID(int32_t m) override {
@@ -203,8 +204,10 @@ class RecordingSdk : public clock::ClockSdk {
   }
   bool DaUsuario(const Usuario* u, std::string& nombre, std::string& clave, int32_t& privilegio,
                  bool& habilitado) {
-    nombre = u ? u->nombre : "", clave = u ? u->clave : "";
-    privilegio = u ? u->privilegio : 0, habilitado = u && u->habilitado;
+    nombre = u ? u->nombre : "";
+    clave = u ? u->clave : "";
+    privilegio = u ? u->privilegio : 0;
+    habilitado = u && u->habilitado;
     tarjetaActual_ = u ? u->tarjeta : "";
     return u;
   }

@@ -18,7 +18,10 @@ class Config : public ::testing::Test {
   Estado& e = p.l.estado;
   std::filesystem::path ini = p.l.ArchivoIni();
   void Guarda(std::string usuario, std::string clave, bool recordar, bool autoIngreso) {
-    e.Usuario = usuario, e.Clave = clave, e.Recordar = recordar, e.AutoIngreso = autoIngreso;
+    e.Usuario = usuario;
+    e.Clave = clave;
+    e.Recordar = recordar;
+    e.AutoIngreso = autoIngreso;
     GuardaConfig(p.l);
     e = Estado{};
     CargaConfig(p.l);
@@ -121,7 +124,8 @@ TEST(Decodifica, FormaCortaHexadecimalYLargaDanadaSinTexto) {
 }
 
 TEST_F(Config, GuardaYCargaSegunLasBanderas) {
-  e.Usuario = "x", e.Recordar = true;
+  e.Usuario = "x";
+  e.Recordar = true;
   CargaConfig(p.l);  // no file: all off and empty
   EXPECT_EQ(Cargado(), "||");
   Guarda("José", "p@ss \"word\"", true, true);
@@ -140,7 +144,9 @@ TEST_F(Config, GuardaYCargaSegunLasBanderas) {
 
 TEST_F(Config, LoQueNoSePuedeCodificarNoSeGuardaYSeInforma) {
   Guarda("ana", "vieja", true, true);
-  e.Usuario = "ÿ", e.Clave = "中", e.Recordar = e.AutoIngreso = true;
+  e.Usuario = "ÿ";
+  e.Clave = "中";
+  e.Recordar = e.AutoIngreso = true;
   EXPECT_EQ(GuardaConfig(p.l), (std::vector<std::string>{"USER", "PASS"}));
   CargaConfig(p.l);
   EXPECT_EQ(Cargado(), "ana|vieja|RA");

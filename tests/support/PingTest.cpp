@@ -135,8 +135,10 @@ echo '0 2147483647' > /proc/sys/net/ipv4/ping_group_range)") != 0)
   }
   int estado = 0;
   if (!test::EsperaHasta([&] { return waitpid(hijo, &estado, WNOHANG) == hijo; },
-                         std::chrono::seconds(120)))
-    kill(hijo, SIGKILL), waitpid(hijo, &estado, 0);
+                         std::chrono::seconds(120))) {
+    kill(hijo, SIGKILL);
+    waitpid(hijo, &estado, 0);
+  }
   return WIFEXITED(estado) ? WEXITSTATUS(estado) : -1;
 }
 
