@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/CargaComm.h"
 #include "clock/Conexion.h"
 #include "clock/Marcaciones.h"
-#include "server/CargaComm.h"
 #include "server/Execute.h"
 #include "server/Http.h"
 #include "server/Servicio.h"
@@ -31,8 +31,9 @@ enum class Sigue { Siguiente, OtraVez, Fin };
 struct Ciclo {
   Lector& l;
   bool leerAhora = false;
-  size_t relojes = 0;  // clocks in ListaRelojes (its last entry is always empty)
-  size_t visita = 0;   // the clock being visited
+  size_t relojes = 0;   // clocks in ListaRelojes (its last entry is always empty)
+  size_t visita = 0;    // the clock being visited
+  bool subido = false;  // the month file went up (or was given to the upload to try)
 };
 
 // The pause between cycles. LECTOR_CICLO_MS shortens it for the end-to-end tests and the demo
@@ -134,7 +135,10 @@ Sigue Visita(Ciclo& c) {
       clock::CompruebaRelojId(l, r.RelojId);
     }
   } catch (const Falla& f) {
-    AvisaFalla(l, Falla(f.numero, "Reloj " + r.Nombre + ": " + f.descripcion));
+    const std::string texto =
+        "Reloj " + r.Nombre + ": " + f.descripcion + "; se omite en este ciclo.";
+    l.display.AddLog(texto);
+    EscribeLog(l, texto);
     ++c.visita;
     return Sigue::OtraVez;
   }
@@ -144,12 +148,12 @@ Sigue Visita(Ciclo& c) {
           clock::LeeReloj(l, r.Numero, etiqueta, r.RelojId, r.IP, r.Conectado, r.Serial);
       if (c.visita < l.estado.ListaRelojes.size())
         l.estado.ListaRelojes[c.visita].Conectado = r.Conectado;
-      l.display.AddLog(server::LineaLectura(r.Nombre, leido, " desconectado."));
+      l.display.AddLog(LineaLectura(r.Nombre, leido, " desconectado."));
       l.estado.UltimaLectura = l.reloj.SegundosDesdeMedianoche();
     }
     l.display.SetLamp(kLampGris);
     l.display.DoEvents();
-    server::CargaComm(l, static_cast<float>(c.visita));
+    CargaComm(l, static_cast<float>(c.visita));
   } else {
     server::SendTaskReply(l, r.RelojId, "CO", "0", "0");
   }
@@ -159,6 +163,7 @@ Sigue Visita(Ciclo& c) {
 
 Sigue Subida(Ciclo& c) {
   if (c.leerAhora) server::Execute(c.l, "syncdb");
+  c.subido = true;
   return Sigue::Siguiente;
 }
 
@@ -199,6 +204,13 @@ void UnCiclo(Lector& l) {
       l.estado.SesionAbierta = false;
       break;
     }
+  }
+  // Records read but never sent: the next cycle reads and uploads, as after a refused upload.
+  if (c.leerAhora && !c.subido) l.estado.UltimaLectura = 0;
+  // A visit given up in the middle may leave a connection the device closes meanwhile.
+  try {
+    clock::SueltaReloj(l);
+  } catch (...) {
   }
   l.display.SetCaption(kTituloVentana);
   if (l.proceso) l.proceso->SetEnabled(true);

@@ -73,6 +73,14 @@ class ClockSdk {
   virtual bool SetDeviceTime2(int32_t maquina, int32_t anio, int32_t mes, int32_t dia, int32_t hora,
                               int32_t minuto, int32_t segundo) = 0;  // [108]
   virtual bool ClearAdministrators(int32_t maquina) = 0;             // [3]
+
+  // False once the connection broke (closed, reset, no answer), until the next Connect_Net.
+  virtual bool Conectado() const = 0;
+  // Keypad and sensor locked for work that must see no punch in between; the device unlocks
+  // itself after `segundos` when nobody enables it again (a crash or a lost link in the middle).
+  // While locked this way, reads and clears leave the lock as it is.
+  virtual bool DisableDeviceWithTimeOut(int32_t maquina, int32_t segundos) = 0;
+  virtual bool EnableDevice(int32_t maquina, bool habilitar) = 0;  // [10]
 };
 
 }  // namespace lector::clock

@@ -38,7 +38,10 @@ bool Conecta(Lector& l, const std::string& ip) {
 
 bool ConectaReloj(Lector& l, const std::string& ip, const std::string& serial) {
   auto& registro = l.estado.ConnectionRegistry;
-  if (EstaEnLista(registro, serial)) return true;
+  if (EstaEnLista(registro, serial)) {
+    if (l.Sdk().Conectado()) return true;
+    registro.clear();  // the device closed it or it broke: connect and check again
+  }
 
   bool resultado = false;
   bool verificado = false;  // the identity check ran to its end
@@ -85,6 +88,18 @@ bool ConectaReloj(Lector& l, const std::string& ip, const std::string& serial) {
     }
   }
   return resultado;
+}
+
+bool Confirma(Lector& l, const std::string& serial, bool respuesta) {
+  if (l.Sdk().Conectado()) return respuesta;
+  Olvida(l, serial);
+  throw Falla(kConexionPerdida, "Se perdió la conexión con el reloj");
+}
+
+void SueltaReloj(Lector& l) {
+  if (l.estado.ConnectionRegistry.empty()) return;
+  l.estado.ConnectionRegistry.clear();
+  l.Sdk().Disconnect();
 }
 
 void DesconectaReloj(Lector& l, const std::string& serial) {

@@ -281,6 +281,11 @@ std::string Visible(const std::string& s) {
 
 }  // namespace
 
+void EnviaRespuestasDeLectura(Lector& l, const std::string& relojId, long long leidos) {
+  server::SendTaskReply(l, relojId, "CO", "1", "0");
+  server::SendTaskReply(l, relojId, "LM", std::to_string(leidos), "0");
+}
+
 std::filesystem::path GeneralMonthFile(const Lector& l, const FechaHora& fecha) {
   return l.Marcaciones() / (MesDe(fecha) + ".txt");
 }
@@ -310,8 +315,11 @@ void CompruebaRelojId(Lector& l, const std::string& relojId) {
 
 std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::string& relojId,
                      const std::string& ip, int16_t& conectado, const std::string& serial,
-                     bool* cargadas) {
-  if (cargadas) *cargadas = false;
+                     Lectura* lectura) {
+  Lectura propia;
+  Lectura& hecho = lectura ? *lectura : propia;
+  hecho.cargadas = false;
+  hecho.leidos = hecho.nuevos = 0;
   EscribeLog(
       l, "LeeReloj " + std::to_string(numero) + " - " + std::to_string(etiqueta) + " - " + relojId);
   // The id names a file: one that could leave the records folder is refused before anything is
@@ -322,7 +330,7 @@ std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::str
   std::string resultado;
   conectado = ConectaReloj(l, ip, serial) ? kVerdadero : kFalso;
   if (conectado) {
-    server::SendClockPing(l, serial);
+    if (!hecho.callada) server::SendClockPing(l, serial);
     // Whole numbers: a clock may hold far more records than a 16-bit count.
     long long leidos = 0, nuevos = 0;
     ClockSdk& sdk = l.Sdk();
@@ -378,13 +386,14 @@ std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::str
       reloj.Sincroniza();
       general.Cierra();
       reloj.Cierra();
-      if (cargadas) *cargadas = true;
+      hecho.cargadas = true;
       l.display.DoEvents();
     }
     l.display.SetCaption(kTituloVentana);
     resultado = std::to_string(leidos) + "," + std::to_string(nuevos);
-    server::SendTaskReply(l, relojId, "CO", "1", "0");
-    server::SendTaskReply(l, relojId, "LM", std::to_string(leidos), "0");
+    hecho.leidos = leidos;
+    hecho.nuevos = nuevos;
+    if (!hecho.callada) EnviaRespuestasDeLectura(l, relojId, leidos);
   } else {
     resultado = "0";
   }

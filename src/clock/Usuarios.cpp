@@ -39,7 +39,7 @@ std::string ObjetoUsuario(const std::string& codigo, const std::string& nombre, 
 std::string LeeUsuarios(Lector& l, const std::string& ip, const std::string& serial) {
   if (!ConectaReloj(l, ip, serial)) return "";
   ClockSdk& sdk = l.Sdk();
-  if (!sdk.ReadAllUserID(1)) return "[]";
+  if (!Confirma(l, serial, sdk.ReadAllUserID(1))) return "[]";
   std::string items;
   for (;;) {
     std::string enrolamiento, nombre, clave;
@@ -60,7 +60,7 @@ std::string LeeUsuario(Lector& l, const std::string& ip, const std::string& enro
   std::string nombre, clave;
   int32_t privilegio = 0;
   bool habilitado = false;
-  sdk.SSR_GetUserInfo(1, enrolamiento, nombre, clave, privilegio, habilitado);
+  Confirma(l, serial, sdk.SSR_GetUserInfo(1, enrolamiento, nombre, clave, privilegio, habilitado));
   if (nombre.empty()) {
     l.display.DoEvents();
     return "[]";
@@ -70,20 +70,20 @@ std::string LeeUsuario(Lector& l, const std::string& ip, const std::string& enro
   for (int32_t dedo = 0; dedo <= 9 && !hallada; ++dedo) {
     std::string plantilla;
     int32_t bandera = 0, largo = 0;
-    sdk.GetUserTmpExStr(1, enrolamiento, dedo, bandera, plantilla, largo);
+    Confirma(l, serial, sdk.GetUserTmpExStr(1, enrolamiento, dedo, bandera, plantilla, largo));
     l.display.DoEvents();
     hallada = EsPlantilla(plantilla);
   }
   if (!hallada) {
     std::string plantilla;
     int32_t largo = 0;
-    sdk.SSR_GetUserTmpStr(1, enrolamiento, 15, plantilla, largo);
+    Confirma(l, serial, sdk.SSR_GetUserTmpStr(1, enrolamiento, 15, plantilla, largo));
     hallada = EsPlantilla(plantilla);
   }
   for (int32_t dedo = 0; dedo <= 9 && !hallada; ++dedo) {
     std::string plantilla;
     int32_t largo = 0;
-    sdk.SSR_GetUserTmpStr(1, enrolamiento, dedo, plantilla, largo);
+    Confirma(l, serial, sdk.SSR_GetUserTmpStr(1, enrolamiento, dedo, plantilla, largo));
     l.display.DoEvents();
     hallada = EsPlantilla(plantilla);
   }
@@ -102,29 +102,29 @@ bool SubeUsuarios(Lector& l, const std::string& ip, const std::string& lista,
     std::string nombre, clave;
     int32_t privilegio = 0;
     bool habilitado = false;
-    sdk.SSR_GetUserInfo(1, e, nombre, clave, privilegio, habilitado);
+    Confirma(l, serial, sdk.SSR_GetUserInfo(1, e, nombre, clave, privilegio, habilitado));
     if (!nombre.empty())
       server::SendTaskReply(l, relojId, "LU",
                             ListaJson(ObjetoUsuario(e, nombre, habilitado, privilegio) + "}"), e);
     l.display.SetCaption("Leyendo del Reloj " + ip + " a " + nombre);
 
     std::string tarjeta;
-    sdk.GetStrCardNumber(tarjeta);
+    Confirma(l, serial, sdk.GetStrCardNumber(tarjeta));
     if (!tarjeta.empty() && AReal(tarjeta) > 0) server::UploadTemplate(l, e, "20", tarjeta);
 
     hallada = false;
     std::string version;
-    sdk.GetFirmwareVersion(1, version);
+    Confirma(l, serial, sdk.GetFirmwareVersion(1, version));
     if (version.find("6.60") != std::string::npos) {
       std::string cara;
       int32_t largo = 0;
-      sdk.GetUserFaceStr(1, e, 50, cara, largo);
+      Confirma(l, serial, sdk.GetUserFaceStr(1, e, 50, cara, largo));
       if (!cara.empty() && largo >= 21) server::UploadTemplate(l, e, "50", cara);
       for (int32_t dedo = 0; dedo <= 9; ++dedo) {
         std::string plantilla;
         int32_t bandera = 0;
         largo = 0;
-        sdk.GetUserTmpExStr(1, e, dedo, bandera, plantilla, largo);
+        Confirma(l, serial, sdk.GetUserTmpExStr(1, e, dedo, bandera, plantilla, largo));
         if (EsPlantilla(plantilla)) {
           hallada = true;
           server::UploadTemplate(l, e, std::to_string(dedo), plantilla);
@@ -134,7 +134,7 @@ bool SubeUsuarios(Lector& l, const std::string& ip, const std::string& lista,
     if (!hallada) {
       std::string plantilla;
       int32_t largo = 0;
-      sdk.SSR_GetUserTmpStr(1, e, 15, plantilla, largo);
+      Confirma(l, serial, sdk.SSR_GetUserTmpStr(1, e, 15, plantilla, largo));
       if (EsPlantilla(plantilla)) {
         server::UploadTemplate(l, e, "15", plantilla);
         hallada = true;
@@ -142,7 +142,7 @@ bool SubeUsuarios(Lector& l, const std::string& ip, const std::string& lista,
         for (int32_t dedo = 0; dedo <= 9; ++dedo) {
           plantilla.clear();
           largo = 0;
-          sdk.SSR_GetUserTmpStr(1, e, dedo, plantilla, largo);
+          Confirma(l, serial, sdk.SSR_GetUserTmpStr(1, e, dedo, plantilla, largo));
           if (EsPlantilla(plantilla)) {
             hallada = true;
             server::UploadTemplate(l, e, std::to_string(dedo), plantilla);
@@ -166,6 +166,9 @@ int16_t EnviaUsuarios(Lector& l, const std::string& ip, const std::string& lista
                       const std::string& nombres, const std::string& serial) {
   if (!ConectaReloj(l, ip, serial)) return 0;
   ClockSdk& sdk = l.Sdk();
+  // "1" only for what the device took: every user, card and template.
+  bool escrito = true;
+  auto confirma = [&](bool respuesta) { escrito = Confirma(l, serial, respuesta) && escrito; };
   const long total = CuentaCampos(lista, ";");
   for (long i = 1; i <= total; ++i) {
     const std::string nombre = Campo(nombres, i, ";");
@@ -174,7 +177,7 @@ int16_t EnviaUsuarios(Lector& l, const std::string& ip, const std::string& lista
     const std::string nombre20 = PrimerosCaracteres(nombre, 20);
 
     sdk.SetStrCardNumber("0");
-    sdk.SSR_SetUserInfo(1, ComoEntero(e), nombre20, "", 0, true);
+    confirma(sdk.SSR_SetUserInfo(1, ComoEntero(e), nombre20, "", 0, true));
     sdk.SetStrCardNumber("0");
 
     const std::string respuesta =
@@ -189,18 +192,21 @@ int16_t EnviaUsuarios(Lector& l, const std::string& ip, const std::string& lista
       dato = dato.size() >= 2 ? dato.substr(1, dato.size() - 2) : std::string();
       dato = Reemplaza(dato, "\\/", "/");
       if (dedo == "50") {
-        sdk.SetUserFaceStr(1, e, 50, dato, static_cast<int32_t>(CuentaCaracteres(dato)));
+        // Many devices have no faces at all: a refused face leaves the answer as it is.
+        Confirma(l, serial,
+                 sdk.SetUserFaceStr(1, e, 50, dato, static_cast<int32_t>(CuentaCaracteres(dato))));
       } else if (dedo == "20") {
         sdk.SetStrCardNumber(dato);
-        sdk.SSR_SetUserInfo(1, ComoEntero(e), nombre20, "", 0, true);
+        confirma(sdk.SSR_SetUserInfo(1, ComoEntero(e), nombre20, "", 0, true));
       } else {
         const int32_t indice = AEntero32(dedo);
-        if (!sdk.SetUserTmpExStr(1, e, indice, 3, dato)) sdk.SSR_SetUserTmpStr(1, e, indice, dato);
+        if (!Confirma(l, serial, sdk.SetUserTmpExStr(1, e, indice, 3, dato)))
+          confirma(sdk.SSR_SetUserTmpStr(1, e, indice, dato));
       }
     }
   }
-  sdk.RefreshData(1);
-  return 1;
+  confirma(sdk.RefreshData(1));
+  return escrito ? 1 : 0;
 }
 
 std::optional<int16_t> BorraUsuario(Lector& l, const std::string& ip, const std::string& lista,
@@ -213,12 +219,13 @@ std::optional<int16_t> BorraUsuario(Lector& l, const std::string& ip, const std:
     const std::string e = Campo(lista, i, ";");
     l.display.AddLog("Borra datos de " + ip + ", persona: " + e);
     const int32_t numero = AEntero32(e);
-    sdk.DeleteEnrollData(1, numero, 1, 12);
-    sdk.SSR_DeleteEnrollData(1, std::to_string(numero), 12);
-    sdk.SSR_DeleteEnrollDataExt(1, std::to_string(numero), 12);
+    // A person the device does not hold is as deleted as one it removed; a broken connection
+    // deleted nothing anyone saw.
+    Confirma(l, serial, sdk.DeleteEnrollData(1, numero, 1, 12));
+    Confirma(l, serial, sdk.SSR_DeleteEnrollData(1, std::to_string(numero), 12));
+    Confirma(l, serial, sdk.SSR_DeleteEnrollDataExt(1, std::to_string(numero), 12));
   }
-  sdk.RefreshData(1);
-  return 1;
+  return Confirma(l, serial, sdk.RefreshData(1)) ? 1 : 0;
 }
 
 }  // namespace lector::clock

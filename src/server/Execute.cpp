@@ -48,6 +48,8 @@ void Execute(Lector& l, const std::string& comando) {
     l.estado.SesionAbierta = false;
     break;
   }
+  // An upload given up: the next cycle reads and uploads, as after a refused one.
+  if (comando == "syncdb") l.estado.UltimaLectura = 0;
   l.display.SetCaption(kTituloVentana);
 }
 

@@ -174,6 +174,8 @@ void sendTxt(Lector& l) {
       EscribeLog(l, texto);
       l.display.AddLog(texto);
     }
+  } else {
+    e.UltimaLectura = 0;  // no session for the upload: the next cycle reads and uploads
   }
   l.display.DoEvents();
   l.display.SetCaption(kTituloVentana);

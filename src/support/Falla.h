@@ -16,7 +16,8 @@ enum NumeroFalla : int {
   kTransitoria = 16,
   kArchivoNoEncontrado = 53,
   kAccesoArchivo = 75,
-  kFallaReloj = 1000,  // clock protocol and socket failures: 1000 and up
+  kFallaReloj = 1000,       // clock protocol and socket failures: 1000 and up
+  kConexionPerdida = 1001,  // the clock's connection broke in the middle of an operation
 };
 
 struct Falla : std::runtime_error {

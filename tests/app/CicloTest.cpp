@@ -10,7 +10,7 @@
 #include "clock/Marcaciones.h"
 #include "clock/zk/ZkSdk.h"
 #include "kit/RecordingSdk.h"
-#include "server/CargaComm.h"
+#include "app/CargaComm.h"
 #include "server/ConServicio.h"
 #include "server/Servicio.h"
 #include "support/CodePage.h"
@@ -21,7 +21,7 @@ namespace {
 
 using app::TProcess_Timer;
 using clocksim::TipoFalla;
-using server::CargaComm;
+using app::CargaComm;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;

@@ -7,7 +7,7 @@
 #include "app/Ciclo.h"
 #include "kit/Fixtures.h"
 #include "kit/RecordingSdk.h"
-#include "server/CargaComm.h"
+#include "app/CargaComm.h"
 #include "server/Servicio.h"
 #include "server/Sesion.h"
 
@@ -59,6 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   server::LlenaListaRelojes(l.estado.ListaRelojes, "1|SERIAL1|7|Entrada|2|127.0.0.2|||||||1|5<br>");
   sim.Programa("comm.read.has", {"1"});
   sim.Programa("comm.read.one", {tarea});
-  server::CargaComm(l, 0);  // the queue handles its own failures: one escaping ends the run
+  app::CargaComm(l, 0);  // the queue handles its own failures: one escaping ends the run
   return 0;
 }

@@ -16,7 +16,7 @@
 #include "ServiceSim.h"
 #include "app/gui/Principal.h"
 #include "kit/Fixtures.h"
-#include "login/Login.h"
+#include "app/gui/Login.h"
 #include "support/Ini.h"
 
 // fontconfig keeps a pattern of its own for the life of the process; the leak is not ours.

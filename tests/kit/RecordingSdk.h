@@ -46,6 +46,7 @@ class RecordingSdk : public clock::ClockSdk {
   // Member name -> failure thrown when it is called (after the call is recorded).
   std::map<std::string, Falla> fallas;
   long lecturaQueFalla = 0;  // that SSR_GetGeneralLogData call throws failure 1003 (0: none)
+  std::string caeEn;         // the connection drops at this member's call, which answers false
 
   // --- What happened ---
   std::vector<std::string> llamadas;
@@ -164,7 +165,11 @@ class RecordingSdk : public clock::ClockSdk {
     return Llamada(__func__, conectado, m, e, respaldo);
   }
   bool RefreshData(int32_t m) override { return Llamada(__func__, conectado, m); }
-  bool ClearGLog(int32_t m) override { return Llamada(__func__, conectado, m); }
+  bool ClearGLog(int32_t m) override {
+    const bool ok = Llamada(__func__, conectado, m);
+    if (ok) registros.clear();
+    return ok;
+  }
   bool RestartDevice(int32_t m) override { return Llamada(__func__, conectado, m); }
   bool Beep(int32_t ms) override { return Llamada(__func__, conectado, ms); }
   bool SetDeviceTime2(int32_t m, int32_t a, int32_t me, int32_t d, int32_t h, int32_t mi,
@@ -172,6 +177,11 @@ class RecordingSdk : public clock::ClockSdk {
     return Llamada(__func__, conectado, m, a, me, d, h, mi, s);
   }
   bool ClearAdministrators(int32_t m) override { return Llamada(__func__, conectado, m); }
+  bool Conectado() const override { return conectado; }
+  bool DisableDeviceWithTimeOut(int32_t m, int32_t s) override {
+    return Llamada(__func__, conectado, m, s);
+  }
+  bool EnableDevice(int32_t m, bool h) override { return Llamada(__func__, conectado, m, h); }
 
  private:
   static std::string A(int32_t n) { return std::to_string(n); }
@@ -184,6 +194,7 @@ class RecordingSdk : public clock::ClockSdk {
     std::string texto;
     ((texto += (texto.empty() ? "" : ",") + A(argumentos)), ...);
     llamadas.push_back(miembro + "(" + texto + ")");
+    if (miembro == caeEn) return conectado = false;
     if (auto f = fallas.find(miembro); f != fallas.end()) throw f->second;
     if (auto r = resultados.find(miembro); r != resultados.end()) return r->second;
     return normal;

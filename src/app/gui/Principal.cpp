@@ -18,7 +18,7 @@
 #include <cstdlib>
 
 #include "app/Ciclo.h"
-#include "login/Login.h"
+#include "app/gui/Login.h"
 #include "support/Identidad.h"
 #include "support/Ini.h"
 

@@ -14,7 +14,7 @@
 
 #include "app/gui/Principal.h"
 #include "clock/zk/ZkSdk.h"
-#include "login/Login.h"
+#include "app/gui/Login.h"
 #include "support/Ini.h"
 #include "support/Ping.h"
 #include "support/SystemClock.h"

@@ -169,7 +169,7 @@ ZkSdk::~ZkSdk() {
 void ZkSdk::Rompe() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  conectado_ = false;
+  conectado_ = bloqueado_ = false;
   rx_.clear();
   rxInicio_ = 0;
 }
@@ -571,12 +571,12 @@ bool ZkSdk::ReadGeneralLogData(int32_t) {
   marcaciones_.clear();
   marcaciones_.shrink_to_fit();
   largoMarcaciones_ = tamMarcacion_ = cursorMarcacion_ = 0;
-  if (!conectado_ || !PideOk(CMD_DISABLEDEVICE)) return false;
+  if (!conectado_ || !Deshabilita()) return false;
   // Counted while the clock is disabled, so that no punch falls between the count and the data.
   const auto caps = LeeCapacidades();
   auto conjunto = conectado_ ? LeeMasivo(kMasivaMarcaciones) : std::nullopt;
   // Never leave the clock locked, whatever happened to the transfer.
-  const bool habilitado = conectado_ && PideOk(CMD_ENABLEDEVICE);
+  const bool habilitado = conectado_ && Habilita();
   if (!conjunto || !habilitado) return false;
   const auto cuerpo = LeeConjunto(conjunto->data(), conjunto->size());
   if (!cuerpo) return false;
@@ -645,10 +645,10 @@ bool ZkSdk::LeeUsuarios() {
   usuariosLeidos_ = false;
   utf8Dispositivo_ = false;
   cursorUsuario_ = 0;
-  if (!conectado_ || !PideOk(CMD_DISABLEDEVICE)) return false;
+  if (!conectado_ || !Deshabilita()) return false;
   const auto caps = LeeCapacidades();  // refused: the size of the data tells the layout
   auto conjunto = conectado_ ? LeeMasivo(kMasivaUsuarios) : std::nullopt;
-  const bool habilitado = conectado_ && PideOk(CMD_ENABLEDEVICE);
+  const bool habilitado = conectado_ && Habilita();
   if (!conjunto || !habilitado) return false;
   const auto cuerpo = LeeConjunto(conjunto->data(), conjunto->size());
   if (!cuerpo) return false;
@@ -825,11 +825,11 @@ bool ZkSdk::EscribePlantilla(const std::string& enrolamiento, int32_t dedo, int3
   if (!u) return false;
   const EscrituraPlantilla e{u->uid, static_cast<uint8_t>(dedo), static_cast<uint8_t>(bandera),
                              static_cast<uint16_t>(datos->size())};
-  if (!PideOk(CMD_DISABLEDEVICE)) return false;
+  if (!Deshabilita()) return false;
   const bool ok = Sube(*datos) && PideOk(CMD_TMP_WRITE, CodificaEscrituraPlantilla(e));
   if (conectado_) PideOk(CMD_FREE_DATA);
   if (conectado_) PideOk(CMD_REFRESHDATA);
-  const bool habilitado = conectado_ && PideOk(CMD_ENABLEDEVICE);
+  const bool habilitado = conectado_ && Habilita();
   return ok && habilitado;
 }
 
@@ -858,11 +858,11 @@ bool ZkSdk::SetUserFaceStr(int32_t, const std::string& enrolamiento, int32_t ind
   const UsuarioZk* u = BuscaUsuario(enrolamiento);
   if (!u) return false;
   const EscrituraCara e{u->uid, static_cast<uint8_t>(indice), static_cast<uint32_t>(datos->size())};
-  if (!PideOk(CMD_DISABLEDEVICE)) return false;
+  if (!Deshabilita()) return false;
   const bool ok = Sube(*datos) && PideCara(CMD_FACE_WRQ, CodificaEscrituraCara(e));
   if (conectado_) PideOk(CMD_FREE_DATA);
   if (conectado_) PideOk(CMD_REFRESHDATA);
-  const bool habilitado = conectado_ && PideOk(CMD_ENABLEDEVICE);
+  const bool habilitado = conectado_ && Habilita();
   return ok && habilitado;
 }
 
@@ -933,9 +933,9 @@ bool ZkSdk::RefreshData(int32_t) {
 }
 
 bool ZkSdk::ClearGLog(int32_t) {
-  if (!conectado_ || !PideOk(CMD_DISABLEDEVICE)) return false;
+  if (!conectado_ || !Deshabilita()) return false;
   const bool ok = PideOk(CMD_CLEAR_ATTLOG) && PideOk(CMD_REFRESHDATA);
-  const bool habilitado = conectado_ && PideOk(CMD_ENABLEDEVICE);
+  const bool habilitado = conectado_ && Habilita();
   return ok && habilitado;
 }
 
@@ -964,6 +964,20 @@ bool ZkSdk::SetDeviceTime2(int32_t, int32_t anio, int32_t mes, int32_t dia, int3
   Bytes datos;
   AgregaU32(datos, *t);
   return PideOk(CMD_SET_TIME, datos) && PideOk(CMD_REFRESHDATA);
+}
+
+bool ZkSdk::DisableDeviceWithTimeOut(int32_t, int32_t segundos) {
+  if (!conectado_ || segundos <= 0) return false;
+  Bytes limite;
+  AgregaU32(limite, static_cast<uint32_t>(segundos));
+  bloqueado_ = PideOk(CMD_DISABLEDEVICE, limite);
+  return bloqueado_;
+}
+
+bool ZkSdk::EnableDevice(int32_t, bool habilitar) {
+  if (!conectado_) return false;
+  bloqueado_ = false;
+  return PideOk(habilitar ? CMD_ENABLEDEVICE : CMD_DISABLEDEVICE);
 }
 
 bool ZkSdk::ClearAdministrators(int32_t) {

@@ -108,13 +108,15 @@ class ZkSdk : public ClockSdk {
   bool SetDeviceTime2(int32_t maquina, int32_t anio, int32_t mes, int32_t dia, int32_t hora,
                       int32_t minuto, int32_t segundo) override;
   bool ClearAdministrators(int32_t maquina) override;
+  bool Conectado() const override { return conectado_; }
+  bool DisableDeviceWithTimeOut(int32_t maquina, int32_t segundos) override;
+  bool EnableDevice(int32_t maquina, bool habilitar) override;
 
   // Where the one warning per connection about a received checksum goes (standard error when
   // unset).
   void PoneBitacora(std::function<void(const std::string&)> f) { bitacora_ = std::move(f); }
 
   // State, for tests and tools.
-  bool Conectado() const { return conectado_; }
   bool PorUdp() const { return udp_; }
   size_t CuentaMarcaciones() const { return tamMarcacion_ ? largoMarcaciones_ / tamMarcacion_ : 0; }
   size_t TamMarcacion() const { return tamMarcacion_; }
@@ -143,6 +145,9 @@ class ZkSdk : public ClockSdk {
     return Pide(comando, datos, espera_);
   }
   bool PideOk(uint16_t comando, const Bytes& datos = {});
+  // The lock around a bulk read or write; nothing to do while the caller holds the device locked.
+  bool Deshabilita() { return bloqueado_ || PideOk(CMD_DISABLEDEVICE); }
+  bool Habilita() { return bloqueado_ || PideOk(CMD_ENABLEDEVICE); }
   // A face command: ACK_OK within a second; no answer leaves the connection as it was.
   bool PideCara(uint16_t comando, const Bytes& datos);
   void RevisaChecksum(const uint8_t* payload, size_t n);
@@ -180,6 +185,7 @@ class ZkSdk : public ClockSdk {
   int fd_ = -1;
   bool udp_ = false;
   bool conectado_ = false;
+  bool bloqueado_ = false;  // locked by DisableDeviceWithTimeOut until EnableDevice
   uint16_t sesion_ = 0;
   uint16_t idRespuesta_ = 0;
   Bytes rx_;             // TCP bytes received and not yet taken

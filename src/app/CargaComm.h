@@ -6,7 +6,7 @@
 
 #include "support/Lector.h"
 
-namespace lector::server {
+namespace lector::app {
 
 // Tasks of the clock at `indice` of ListaRelojes (rounded to the nearest entry). True (-1) when
 // at least one task was fetched.
@@ -17,4 +17,4 @@ int16_t CargaComm(Lector& l, float indice);
 std::string LineaLectura(const std::string& nombre, const std::string& resultado,
                          const std::string& sinLectura);
 
-}  // namespace lector::server
+}  // namespace lector::app

@@ -1,4 +1,4 @@
-#include "login/Login.h"
+#include "app/gui/Login.h"
 
 #include <QApplication>
 #include <QCheckBox>
