@@ -5,13 +5,14 @@
 #include <fstream>
 #include <set>
 
+#include "app/CargaComm.h"
 #include "app/Ciclo.h"
 #include "clock-sim/Emulador.h"
 #include "clock/Marcaciones.h"
 #include "clock/zk/ZkSdk.h"
 #include "kit/RecordingSdk.h"
-#include "app/CargaComm.h"
 #include "server/ConServicio.h"
+#include "server/Execute.h"
 #include "server/Servicio.h"
 #include "support/CodePage.h"
 #include "support/Texto.h"
@@ -19,9 +20,9 @@
 namespace lector::test {
 namespace {
 
+using app::CargaComm;
 using app::TProcess_Timer;
 using clocksim::TipoFalla;
-using app::CargaComm;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
@@ -238,11 +239,53 @@ TEST_F(ColaDeTareas, ClearingTheLogOnlyAfterAWholeReading) {
   bm("inalcanzable", false);
 }
 
-TEST_F(ColaDeTareas, DrainsALongQueueButNotAServiceThatRepeatsItself) {
+// Success goes to the service only for what the device did and only once the service has it.
+TEST_F(ColaDeTareas, ABrokenConnectionAnUndeliveredReplyOrAFetchThatIsNoTaskIsNeverDone) {
+  Ingresa();
+  sdk.caeEn = "Beep";  // the device drops the connection at every beep
+  sim.EncolaTarea("7", "TT");
+  CargaComm(l, 0);
+  sdk.caeEn = "ReadAllUserID";
+  sim.EncolaTarea("7", "LP");
+  CargaComm(l, 0);
+  EXPECT_THAT(Cerradas("7"), ElementsAre("TT=0", "LP=0"));
+  EXPECT_EQ(sdk.De("Connect_Net").size(), 8u);  // every try on a new, checked connection
+
+  sdk.caeEn.clear();
+  sim.Programa("comm.read.reply", {"error", 200, 0, 1});
+  sim.EncolaTarea("7", "TT");
+  CargaComm(l, 0);
+  EXPECT_EQ(sdk.De("Beep").size(), 5u);  // once, not again in the same visit
+  EXPECT_FALSE(sim.Tareas("7").back().respondida);
+  EXPECT_THAT(display.logs.back(), HasSubstr("no recibió la respuesta de la tarea TT"));
+
+  sim.Programa("comm.read.one", {"error de base de datos", 200, 0, 1});
+  display.logs.clear();
+  CargaComm(l, 0);
+  EXPECT_TRUE(Lineas("Tarea recibida").empty());
+  EXPECT_THAT(display.logs.back(), HasSubstr("no entregó una tarea"));
+  CargaComm(l, 0);  // the task itself, handed out again
+  EXPECT_TRUE(sim.Tareas("7").back().respondida);
+}
+
+// An upload skipped for want of a session is made by the next cycle, which reads again.
+TEST_F(Ciclo, AnUploadNotMadeIsMadeByTheNextCycle) {
+  Ingresa();
+  TProcess_Timer(l);
+  l.estado.SesionAbierta = false;
+  server::Execute(l, "syncdb");
+  EXPECT_EQ(l.estado.UltimaLectura, 0);
+}
+
+TEST_F(ColaDeTareas, AMinuteOfTasksPerVisitAndNotAServiceThatRepeatsItself) {
   Ingresa();
   for (int i = 0; i < 200; ++i) sim.EncolaTarea("7", "TT");
   CargaComm(l, 0);
-  EXPECT_EQ(Lineas("Tarea realizada correctamente.").size(), 200u);
+  const size_t hechas = Lineas("Tarea realizada correctamente.").size();
+  EXPECT_TRUE(hechas > 5 && hechas < 40) << hechas;
+  EXPECT_THAT(display.logs.back(), HasSubstr("las tareas pendientes quedan para el próximo ciclo"));
+  CargaComm(l, 0);  // the next visit goes on where this one stopped
+  EXPECT_EQ(Lineas("Tarea realizada correctamente.").size(), 2 * hechas);
 
   sim.Programa("comm.read.has", {"1", 200, 0, -1});
   sim.Programa("comm.read.one", {"5|TT|", 200, 0, -1});
@@ -286,7 +329,7 @@ void Arregla(Lector& l) {
   }
   if (!fs::is_regular_file(General(l))) fs::remove(General(l));
 }
-const char* const kError = "Error en proceso, retomando acciones en un minuto.";
+const char* const kOmitido = "; se omite en este ciclo.";
 
 const Escenario kEscenarios[] = {
     {"PaginaDeErrorEnLaLista", Lista(servicesim::Guion::PaginaError(10)),
@@ -302,8 +345,8 @@ const Escenario kEscenarios[] = {
     {"ListaCortada", Lista({Entrada(2) + Entrada(3).substr(0, 12)}), "Leyendo relojes: 1", false},
     {"CuerpoDe10MB", Lista({Entrada(2) + Entrada(3) + std::string(10 << 20, 'x')}),
      "Leyendo relojes: 2", true},
-    {"EtiquetaQueNoEsNumero", Lista({Entrada(2, "dos") + Entrada(3)}), kError, true},
-    {"NumeroQueNoEsNumero", Lista({Entrada(2, "2", "uno") + Entrada(3)}), kError, true},
+    {"EtiquetaQueNoEsNumero", Lista({Entrada(2, "dos") + Entrada(3)}), kOmitido, true},
+    {"NumeroQueNoEsNumero", Lista({Entrada(2, "2", "uno") + Entrada(3)}), kOmitido, true},
     {"IdQueSaleDeLaCarpeta",
      [](auto& s, Lector& l, auto&) {
        // With this folder in place the file name would land in the program folder itself.
@@ -402,6 +445,19 @@ TEST_P(Fallas, SeVeUnaLineaElCicloSigueYNoSePierdeNingunaMarcacion) {
   for (const auto& e : fs::recursive_directory_iterator(carpeta.ruta()))
     EXPECT_EQ(*e.path().lexically_relative(carpeta.ruta()).begin(), "Marcaciones") << e.path();
   EXPECT_FALSE(fs::exists(carpeta.ruta().parent_path() / "fuera.txt"));
+}
+
+// "BM" on a clock where someone punches as soon as it is enabled again: every punch is either in
+// the month file or still in the clock, and the clock is left enabled.
+TEST_F(Fallas, ClearingTheLogNeverErasesAPunchNotRead) {
+  relojes[0]->AgregaFalla({TipoFalla::kMarca, zk::CMD_ENABLEDEVICE, 0, 1});
+  ASSERT_TRUE(server::Reingresa(l) && server::Procesar(l));
+  sim.EncolaTarea("2", "BM");
+  CargaComm(l, 0);
+  const auto estado = relojes[0]->Copia();
+  EXPECT_EQ(LineasDe(General(l)).size() + estado.marcaciones.size(), 401u);
+  EXPECT_TRUE(estado.habilitado);
+  EXPECT_EQ(sim.Tareas("2").back().respuesta, "1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Servicio, Fallas, ::testing::ValuesIn(kEscenarios),
