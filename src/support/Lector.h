@@ -45,7 +45,9 @@ struct Lector {
   Temporizador& Proceso() const;
 };
 
-// The program folder: LECTOR_CARPETA when set, else the folder of the running executable.
-std::filesystem::path CarpetaPrograma();
+// The program folder: LECTOR_CARPETA when set, else the folder of the running executable when it
+// can be written and is not one every program shares (/usr/bin and the like), else the user's
+// data folder, $XDG_DATA_HOME/lector (~/.local/share/lector), created (owner only) when `crea`.
+std::filesystem::path CarpetaPrograma(bool crea = true);
 
 }  // namespace lector

@@ -291,6 +291,22 @@ TEST_F(Sistema, MatadoAMitadDeUnaLecturaGrandeSubeCadaMarcacionUnaVez) {
   EXPECT_TRUE(LlegaSubida(Lineas({"41"}))) << lector_->Salida().substr(0, 4000);
 }
 
+// Help and version end at once, a wrong option with the usage and 64; any other words start the
+// program (without settings here, so it ends with 2).
+TEST_F(Sistema, LaLineaDeOrdenes) {
+  using Caso = std::tuple<std::vector<std::string>, int, std::string>;
+  for (auto [args, estado, texto] : std::vector<Caso>{{{"--help"}, 0, "LECTOR_CARPETA"},
+                                                      {{"--version"}, 0, "lector 1."},
+                                                      {{"log", "--x"}, 64, "Uso: lector"},
+                                                      {{"--configurar", "log"}, 64, "Uso:"},
+                                                      {{"log", "x"}, 2, "lector --configurar"}}) {
+    args.insert(args.begin(), "src/lector");
+    Proceso p(args, Ruta("linea.log"), Entorno());
+    EXPECT_EQ(p.Termina(), estado) << p.Salida();
+    EXPECT_TRUE(p.Dijo(texto)) << p.Salida();
+  }
+}
+
 // A piece of the system fails for a while; afterwards every record reaches the service once.
 enum class Corte { kSesion, kServicio, kReloj };
 

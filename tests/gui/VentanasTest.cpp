@@ -15,6 +15,7 @@
 
 #include "ServiceSim.h"
 #include "app/gui/Principal.h"
+#include "app/gui/Programa.h"
 #include "kit/Fixtures.h"
 #include "app/gui/Login.h"
 #include "support/Ini.h"
@@ -224,6 +225,17 @@ TEST_F(Ventanas, SinBandejaLaVentanaQuedaALaVistaYLaSalidaQuitaPrimeroElIcono) {
   p.MnuTray_Click(4);  // "Cerrar"
   EXPECT_EQ(bandejaAlSalir, std::vector<bool>{false});
   EXPECT_FALSE(l.estado.SesionAbierta || De<QTimer>(p, "TProcess")->isActive());
+}
+
+// Only the exact single argument "log" turns the log file on.
+TEST(Inicio, SoloElArgumentoExactoLogEnciendeElRegistro) {
+  using Args = std::vector<std::string>;
+  for (const auto& [args, modo] : std::vector<std::pair<Args, bool>>{
+           {{"log"}, true}, {{"LOG"}, false}, {{"log", "x"}, false}, {{}, false}}) {
+    LectorDePrueba t;
+    app::PreparaInicio(t.l, args);
+    EXPECT_EQ(t.l.estado.ModoLog, modo) << args.size();
+  }
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ void PreparaInicio(Lector& l, const std::vector<std::string>& argumentos) {
 }
 
 int Main(int argc, char** argv) {
-  if (argc == 2 && std::string(argv[1]) == "--configurar") return Configurar(CarpetaPrograma());
+  if (auto fin = Argumentos(argc, argv)) return *fin;
   // Without a display Qt would abort: a server runs the program on the offscreen platform.
   if (Vacia("QT_QPA_PLATFORM") && Vacia("DISPLAY") && Vacia("WAYLAND_DISPLAY"))
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
