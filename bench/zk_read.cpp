@@ -99,6 +99,8 @@ void BM_LeeMarcaciones(benchmark::State& state) {
       break;
     }
   }
+  // What the client still holds once the reading is over (connection still open).
+  const double retenido = static_cast<double>(gCliente.vivo.load() - baseCliente);
   sdk.Disconnect();
   const double datos = static_cast<double>(reloj.bytesConjunto);
   const double picoCliente = static_cast<double>(gCliente.pico.load() - baseCliente);
@@ -108,6 +110,7 @@ void BM_LeeMarcaciones(benchmark::State& state) {
   state.counters["data_set_MB"] = datos / 1e6;
   state.counters["client_peak_MB"] = picoCliente / 1e6;
   state.counters["client_peak_x"] = picoCliente / datos;
+  state.counters["client_held_after_MB"] = retenido / 1e6;
   state.counters["sim_peak_MB"] = picoReloj / 1e6;
   state.counters["sim_state_MB"] = static_cast<double>(gPreparacion.vivo.load()) / 1e6;
   state.counters["process_VmHWM_MB"] = static_cast<double>(VmHWMKiB()) / 1024.0;
@@ -115,6 +118,7 @@ void BM_LeeMarcaciones(benchmark::State& state) {
 BENCHMARK(BM_LeeMarcaciones)
     ->Arg(100000)
     ->Arg(300000)
+    ->Arg(3355000)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

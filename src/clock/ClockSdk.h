@@ -73,6 +73,13 @@ class ClockSdk {
   virtual bool SetDeviceTime2(int32_t maquina, int32_t anio, int32_t mes, int32_t dia, int32_t hora,
                               int32_t minuto, int32_t segundo) = 0;  // [108]
   virtual bool ClearAdministrators(int32_t maquina) = 0;             // [3]
+
+  // The clock's own time.
+  virtual bool GetDeviceTime(int32_t maquina, int32_t& anio, int32_t& mes, int32_t& dia,
+                             int32_t& hora, int32_t& minuto, int32_t& segundo) = 0;
+  // Ours, not the vendor's: why the last Connect_Net to `ip`, or the last read on it, failed,
+  // as words for the activity list; empty when there is nothing better to say than "failed".
+  virtual std::string MotivoDeFalla(const std::string& ip) = 0;
 };
 
 }  // namespace lector::clock
