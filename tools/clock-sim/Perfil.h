@@ -44,6 +44,5 @@ void AplicaPerfil(EstadoReloj& e);
 
 // Face records of cmd 150: valid length u16, then the face, zero-padded to this size.
 constexpr size_t kRegistroCara150 = 2576;
-constexpr uint16_t kCmdCara150 = 150;
 
 }  // namespace clocksim

@@ -150,12 +150,12 @@ Respuesta Sesion::Responde(EstadoReloj& e, const zk::Paquete& p) {
   if (perfil && perfil->caras150 &&
       (p.comando == zk::CMD_FACE_RRQ || p.comando == zk::CMD_FACE_WRQ))
     return Simple(zk::CMD_ACK_UNKNOWN);
-  if (perfil && perfil->caras150 && p.comando == kCmdCara150) return Cara150(e, d, n);
+  if (perfil && perfil->caras150 && p.comando == zk::CMD_FACE_RRQ_DEVICE) return Cara150(e, d, n);
   Respuesta r = Comando(e, p);
   if (perfil && perfil->sigueMarcando && p.comando == zk::CMD_GET_FREE_SIZES) {
-    // Disabled or not, someone punches once the count is out (a second apart each time).
+    // Disabled or not, someone punches once the count is out (a minute apart each time).
     e.Marca(e.usuarios.empty() ? "1" : e.usuarios.front().id, 0, 1,
-            e.Hora() + static_cast<int64_t>(e.marcaciones.size()));
+            e.Hora() + 60 * static_cast<int64_t>(e.marcaciones.size()));
   }
   return r;
 }

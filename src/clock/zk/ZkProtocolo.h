@@ -74,6 +74,10 @@ enum Comando : uint16_t {
   CMD_FREE_DATA = 1502,
   CMD_DATA_WRRQ = 1503,  // bulk read request (BuildBulkRequest)
   CMD_DATA_RDY = 1504,   // read one chunk of the prepared buffer (start, size)
+  // One face as face clocks hand it over (DG288, iFace 702): data uid u16, index u8 (50);
+  // answered like a single template read, a 2 576-byte record whose first u16 is the length
+  // that holds the face.
+  CMD_FACE_RRQ_DEVICE = 150,
   // Our own extension for faces; real devices answer ACK_UNKNOWN.
   CMD_FACE_RRQ = 32672,  // data: uid u16, face index u8 -> like a single template read
   CMD_FACE_WRQ = 32673,  // data: uid u16, face index u8, size u32, after PREPARE_DATA/DATA

@@ -837,8 +837,13 @@ bool ZkSdk::LeePorIndice(uint16_t comando, const std::string& enrolamiento, int3
   const UsuarioZk* u = BuscaUsuario(enrolamiento);
   if (!u) return false;
   const bool cara = comando == CMD_FACE_RRQ;
-  auto datos = LeeUnico(comando, CodificaUidIndice(u->uid, static_cast<uint8_t>(indice)),
-                        cara ? std::min(espera_, kEsperaCara) : espera_, !cara);
+  const Bytes pedido = CodificaUidIndice(u->uid, static_cast<uint8_t>(indice));
+  const auto espera = cara ? std::min(espera_, kEsperaCara) : espera_;
+  // Faces as face clocks give them first (the whole record, as it would be written back); our
+  // own exchange when the clock does not know that command.
+  std::optional<Bytes> datos;
+  if (cara) datos = LeeUnico(CMD_FACE_RRQ_DEVICE, pedido, espera, false);
+  if (!datos || datos->empty()) datos = LeeUnico(comando, pedido, espera, !cara);
   if (!datos || datos->empty()) return false;
   texto = Base64(datos->data(), datos->size());
   largo = static_cast<int32_t>(datos->size());

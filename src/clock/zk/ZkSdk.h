@@ -44,8 +44,9 @@
 // matches the user with the same value ("0042" finds "42"), since clocks hold numbers.
 //
 // Templates and faces travel as Base64 text of the device's bytes; their length out values are
-// the byte counts. Faces use our extension commands (CMD_FACE_RRQ/WRQ); a real device answers
-// ACK_UNKNOWN, which reads as "no face" / false.
+// the byte counts. Faces are read as face clocks give them (cmd 150, a 2 576-byte record), else
+// by our extension (CMD_FACE_RRQ), and written by our extension (CMD_FACE_WRQ); a clock that
+// knows neither answers ACK_UNKNOWN, which reads as "no face" / false.
 //
 // The card number is one value, as in the vendor SDK: user reads set it to the card of the user
 // returned (0 when they return none), SetStrCardNumber sets it, SSR_SetUserInfo writes it. It
