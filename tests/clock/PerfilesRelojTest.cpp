@@ -108,15 +108,5 @@ TEST(PerfilesReloj, CadaPerfilSeLeeEnteroOSeDicePorQueNo) {
   }
 }
 
-// A record as a ZEM500-class clock stores it: uid 7, verify 8, state 2, 2016-01-01 19:02:00.
-TEST(PerfilesReloj, RegistroDeOchoBytesDeUnRelojReal) {
-  const zk::Bytes b{0x07, 0x00, 0x28, 0x00, 0xa8, 0xeb, 0xa7, 0x1e};
-  zk::Marcacion m;
-  ASSERT_TRUE(zk::DecodificaMarcacion(b.data(), 8, m));
-  EXPECT_EQ(zk::DecodificaHora(m.hora), (zk::FechaHora{2016, 1, 1, 19, 2, 0}));
-  EXPECT_TRUE(m.uid == 7 && m.verificacion == 8 && m.estado == 2);
-  EXPECT_EQ(zk::LayoutDeMarcaciones(b.data(), 8, 0, {40, 49, 16, 8}), 8u);
-}
-
 }  // namespace
 }  // namespace lector::test
