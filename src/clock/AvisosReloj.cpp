@@ -44,12 +44,12 @@ void RevisaHoraReloj(Lector& l, const std::string& relojId) {
   const int64_t desfase = std::llabs(Segundos(a, me, d, h, mi, s) - aqui);
   if (desfase <= kDesfaseTolerado) return;
   auto& ultimo = l.estado.AvisoHoraReloj;
-  if (auto it = ultimo.find(relojId); it != ultimo.end() && aqui - it->second < kEntreAvisos &&
-                                      aqui >= it->second)
+  if (auto it = ultimo.find(relojId);
+      it != ultimo.end() && aqui - it->second < kEntreAvisos && aqui >= it->second)
     return;
   ultimo[relojId] = aqui;
-  Linea(l, "Reloj " + relojId + ": la hora del reloj difiere " + std::to_string((desfase + 30) / 60) +
-               " min de la de este equipo");
+  Linea(l, "Reloj " + relojId + ": la hora del reloj difiere " +
+               std::to_string((desfase + 30) / 60) + " min de la de este equipo");
 }
 
 }  // namespace lector::clock

@@ -23,13 +23,15 @@ const std::vector<Perfil>& Perfiles() {
     agrega("marcaciones16", "18", "registros de 16 bytes").formatoMarcacion = 16;
     agrega("marcaciones49", "2", "registros de 49 bytes (caras nuevas)").formatoMarcacion = 49;
     {
-      Perfil& p = agrega("cuenta-cero", "3 4", "registros de 49 bytes; tamaños de 112 bytes, cuenta 0");
+      Perfil& p =
+          agrega("cuenta-cero", "3 4", "registros de 49 bytes; tamaños de 112 bytes, cuenta 0");
       p.formatoMarcacion = 49;
       p.tamCapacidades = 112;
       p.cuentaCero = true;
     }
     {
-      Perfil& p = agrega("cuenta-errada", "4 5", "tamaños de 80 bytes con una cuenta que no cuadra");
+      Perfil& p =
+          agrega("cuenta-errada", "4 5", "tamaños de 80 bytes con una cuenta que no cuadra");
       p.tamCapacidades = 80;
       p.cuentaDesfasada = 3;
     }

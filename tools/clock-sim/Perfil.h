@@ -21,13 +21,13 @@ struct Perfil {
   // writes of 256 bytes, the closing ACK_OK carrying the byte count and sent only after the
   // client's next request.
   bool trozosDeDispositivo = false;
-  size_t tamCapacidades = 92;  // CMD_GET_FREE_SIZES answer: 80, 92 or 112 bytes
-  bool cuentaCero = false;     // ... counting no records
-  int cuentaDesfasada = 0;     // ... or this many more than there are
-  bool tcpMudo = false;        // takes TCP connections, answers only UDP
-  bool pideClave = false;      // a comm key (1234 unless the state has one)
-  bool cifrado = false;        // CMD_CONNECT answered 6001
-  bool sigueMarcando = false;  // someone punches between the count and the data, disabled or not
+  size_t tamCapacidades = 92;   // CMD_GET_FREE_SIZES answer: 80, 92 or 112 bytes
+  bool cuentaCero = false;      // ... counting no records
+  int cuentaDesfasada = 0;      // ... or this many more than there are
+  bool tcpMudo = false;         // takes TCP connections, answers only UDP
+  bool pideClave = false;       // a comm key (1234 unless the state has one)
+  bool cifrado = false;         // CMD_CONNECT answered 6001
+  bool sigueMarcando = false;   // someone punches between the count and the data, disabled or not
   bool registrosRaros = false;  // an identical duplicate, 30 February, 2000-01-01 00:00:00
   bool idsConLetras = false;    // some ids end in letters; names have bytes after their NUL
   int64_t horaPerdida = 0;      // seconds the clock's time is behind (a power cut)

@@ -538,7 +538,8 @@ std::optional<Bytes> ZkSdk::LeeMasivo(const PeticionMasiva& peticion) {
     const auto tam = DecodificaAnuncioMasivo(r->datos.data(), r->datos.size());
     if (!tam || *tam > kMaxConjunto) {
       if (tam)
-        AnotaMotivo("anuncia " + std::to_string(*tam) + " bytes de datos, más de lo que un reloj guarda");
+        AnotaMotivo("anuncia " + std::to_string(*tam) +
+                    " bytes de datos, más de lo que un reloj guarda");
       PideOk(CMD_FREE_DATA);
       return std::nullopt;
     }
