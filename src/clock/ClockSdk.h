@@ -79,6 +79,7 @@ class ClockSdk {
                              int32_t& hora, int32_t& minuto, int32_t& segundo) = 0;
   // Ours, not the vendor's: why the last Connect_Net to `ip`, or the last read on it, failed,
   // as words for the activity list; empty when there is nothing better to say than "failed".
+  // Told once: a later visit that never reaches the clock does not repeat an old reason.
   virtual std::string MotivoDeFalla(const std::string& ip) = 0;
 };
 

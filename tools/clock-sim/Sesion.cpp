@@ -373,7 +373,10 @@ Respuesta Sesion::LecturaMasiva(EstadoReloj& e, const uint8_t* d, size_t n) {
   }
   uint32_t tam = static_cast<uint32_t>(conjunto->size());
   preparado_ = std::move(conjunto);
-  return ConDatos(zk::CMD_ACK_OK, zk::CodificaAnuncioMasivo(tam), que + " preparados");
+  zk::Bytes anuncio = zk::CodificaAnuncioMasivo(tam);
+  const Perfil* perfil = BuscaPerfil(e.perfil);
+  if (perfil && perfil->trozosDeDispositivo) zk::PoneU32(anuncio.data() + 9, 0x0023EFCD);  // seen
+  return ConDatos(zk::CMD_ACK_OK, std::move(anuncio), que + " preparados");
 }
 
 Respuesta Sesion::Trozo(const EstadoReloj& e, const uint8_t* d, size_t n) {

@@ -185,7 +185,9 @@ void ZkSdk::AnotaMotivo(std::string motivo) {
 }
 
 std::string ZkSdk::MotivoDeFalla(const std::string& ip) {
-  return ip == ipMotivo_ ? motivo_ : std::string();
+  std::string motivo;
+  if (ip == ipMotivo_) motivo.swap(motivo_);
+  return motivo;
 }
 
 bool ZkSdk::AbreTcp(uint32_t ip, uint16_t puerto, bool& rechazado) {
@@ -441,6 +443,18 @@ bool ZkSdk::Connect_Net(const std::string& ip, int32_t puerto) {
   const auto direccion = DireccionIpv4(ip);
   if (!direccion) return false;
   const auto p = static_cast<uint16_t>(puerto);
+  // A clock found silent on TCP is spoken to over UDP at once, not after a time-out each visit.
+  const std::pair destino{*direccion, p};
+  if (soloUdp_.count(destino)) {
+    if (AbreUdp(*direccion, p) && Saluda()) {
+      conectado_ = true;
+      return true;
+    }
+    Rompe();
+    soloUdp_.erase(destino);
+    motivo_.clear();
+    recibioAlgo_ = false;
+  }
   bool rechazado = false;
   const bool tcp = AbreTcp(*direccion, p, rechazado);
   // Old clocks speak only UDP: a refused TCP connection means "try datagrams".
@@ -450,6 +464,7 @@ bool ZkSdk::Connect_Net(const std::string& ip, int32_t puerto) {
     // Some clocks take the TCP connection and never say a word on it: only UDP works.
     Rompe();
     saludo = AbreUdp(*direccion, p) && Saluda();
+    if (saludo) soloUdp_.insert(destino);
     if (!saludo && !recibioAlgo_) AnotaMotivo("no contesta ni por TCP ni por UDP");
   }
   if (!saludo) {

@@ -1,8 +1,9 @@
 #pragma once
 // ZkSdk: the clock SDK surface spoken over the clocks' own protocol (ZkProtocolo.h).
 //
-// Transport: TCP to the given port first; when the TCP connection is refused, the same exchange
-// over UDP. One connection at a time. Every request waits for its answer up to the time-out
+// Transport: TCP to the given port first; when the TCP connection is refused, or taken and never
+// answered (that clock then goes straight to UDP from then on), the same exchange over UDP. One
+// connection at a time. Every request waits for its answer up to the time-out
 // given to the constructor (5 s by default), except the preparation of a bulk read (up to 60 s:
 // a full log takes a clock a while) and our face commands (1 s, and no answer leaves the
 // connection up: real clocks may ignore them). Bulk reads (records, users) ask for one chunk at
@@ -55,6 +56,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -195,6 +197,7 @@ class ZkSdk : public ClockSdk {
   bool avisoChecksum_ = false;
   std::string motivo_, ipMotivo_;
   bool recibioAlgo_ = false;  // some byte came from the device since Connect_Net began
+  std::set<std::pair<uint32_t, uint16_t>> soloUdp_;  // clocks whose TCP port never answers
   uint32_t claveComm_ = 0;
   int fd_ = -1;
   bool udp_ = false;
