@@ -15,7 +15,7 @@ const std::vector<Perfil>& Perfiles() {
       return p;
     };
     agrega("", "", "el emulador tal cual (formato del manual, nuestras caras)");
-    agrega("trozos", "6 7 8 9 10 11",
+    agrega("trozos", "6 7 8 9 10",
            "DATA de 1008 bytes en escrituras de 256, sesión = índice, ACK_OK tardío")
         .trozosDeDispositivo = true;
     agrega("marcaciones8", "1 18", "registros de 8 bytes con la hora en el byte 4 (ZEM500, MA300)")
@@ -35,7 +35,7 @@ const std::vector<Perfil>& Perfiles() {
       p.tamCapacidades = 80;
       p.cuentaDesfasada = 3;
     }
-    agrega("usuarios28", "21", "usuarios de 28 bytes, registros de 16").formatoUsuario = 28;
+    agrega("usuarios28", "-", "usuarios de 28 bytes, registros de 16").formatoUsuario = 28;
     v.back().formatoMarcacion = 16;
     agrega("ids-letras", "20 21", "ids como 100001lp; bytes tras el NUL de los nombres")
         .idsConLetras = true;

@@ -160,9 +160,10 @@ int main(int argc, char** argv) {
   if (usuarios || marcaciones) {
     Genera(estado, {usuarios.value_or(0), marcaciones.value_or(0), semilla, hasta});
   }
-  // A profile changes the contents once: when they are made, or when it is given here.
+  // A profile changes the contents once: when they are made, or when it is first given to them.
+  const bool perfilNuevo = perfil && *perfil != estado.perfil;
   if (perfil) estado.perfil = *perfil;
-  if (perfil || usuarios || marcaciones) AplicaPerfil(estado);
+  if (perfilNuevo || usuarios || marcaciones) AplicaPerfil(estado);
   if (const Perfil* p = BuscaPerfil(estado.perfil); p && p->tcpMudo) op.udp = true;
   size_t nUsuarios = estado.usuarios.size(), nMarcaciones = estado.marcaciones.size();
   // Encode the records now, not on the first client's time.
