@@ -484,6 +484,7 @@ void ZkSdk::Disconnect() {
                       std::min<std::chrono::milliseconds>(espera_, std::chrono::milliseconds(500)));
   }
   Rompe();
+  LiberaMarcaciones();  // also a reading left half way (a file that could not be written)
 }
 
 bool ZkSdk::GetSerialNumber(int32_t, std::string& serial) {
