@@ -81,6 +81,13 @@ class ClockSdk {
   // While locked this way, reads and clears leave the lock as it is.
   virtual bool DisableDeviceWithTimeOut(int32_t maquina, int32_t segundos) = 0;
   virtual bool EnableDevice(int32_t maquina, bool habilitar) = 0;  // [10]
+  // The clock's own time.
+  virtual bool GetDeviceTime(int32_t maquina, int32_t& anio, int32_t& mes, int32_t& dia,
+                             int32_t& hora, int32_t& minuto, int32_t& segundo) = 0;
+  // Ours, not the vendor's: why the last Connect_Net to `ip`, or the last read on it, failed,
+  // as words for the activity list; empty when there is nothing better to say than "failed".
+  // Told once: a later visit that never reaches the clock does not repeat an old reason.
+  virtual std::string MotivoDeFalla(const std::string& ip) = 0;
 };
 
 }  // namespace lector::clock

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "clock/AvisosReloj.h"
 #include "clock/ClockSdk.h"
 #include "clock/Conexion.h"
 #include "server/Servicio.h"
@@ -329,13 +330,17 @@ std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::str
 
   std::string resultado;
   conectado = ConectaReloj(l, ip, serial) ? kVerdadero : kFalso;
+  if (!conectado) AvisaMotivo(l, relojId, ip);
   if (conectado) {
     if (!hecho.callada) server::SendClockPing(l, serial);
     // Whole numbers: a clock may hold far more records than a 16-bit count.
     long long leidos = 0, nuevos = 0;
     ClockSdk& sdk = l.Sdk();
-    if (sdk.ReadGeneralLogData(0)) {
+    const bool leida = sdk.ReadGeneralLogData(0);
+    if (!leida) AvisaMotivo(l, relojId, ip);
+    if (leida) {
       EscribeLog(l, "ReadGeneralLogData");
+      RevisaHoraReloj(l, relojId);
       const auto rutaReloj = ClockMonthFile(l, inicio, relojId);
       const auto rutaGeneral = GeneralMonthFile(l, inicio);
       { Anexo crea(rutaReloj); }

@@ -3,6 +3,7 @@
 // the user-interface thread. Names are the program's own throughout the code base.
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,8 @@ struct Estado {
   int32_t PingTiempo = 0;  // round-trip time of the last answered echo
   // A cycle is running; a cycle asked for meanwhile ("Cargar") runs right after it.
   bool CicloEnCurso = false, CicloPendiente = false;
+  // Clock id -> when (seconds, local) its time was last said to be off.
+  std::map<std::string, int64_t> AvisoHoraReloj;
 };
 
 }  // namespace lector

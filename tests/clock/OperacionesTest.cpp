@@ -280,6 +280,25 @@ TEST_F(Operaciones, NothingReadNothingWritten) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(l.carpeta), {}), 1);
 }
 
+// The clock's time is read at each reading; more than five minutes off is told, once an hour at
+// most, and never set on our own.
+TEST_F(Operaciones, ClockTimeOffIsToldAtMostOnceAnHour) {
+  reloj.ahora = {2026, 3, 3, 14, 0, 0, 0};
+  for (const auto [hora, minuto, avanza] :
+       {std::array{14, 5, 0}, {15, 0, 0}, {15, 30, 30}, {16, 1, 30}}) {
+    sdk.horaReloj = std::tuple{2026, 3, 3, hora, minuto, 0};
+    reloj.Avanza(avanza * 60000);
+    Lee();
+  }
+  Lineas avisos;
+  for (const auto& x : display.logs)
+    if (x.rfind("Reloj 7: ", 0) == 0) avisos.push_back(x);
+  EXPECT_THAT(avisos,
+              ElementsAre("Reloj 7: la hora del reloj difiere 60 min de la de este equipo",
+                          "Reloj 7: la hora del reloj difiere 61 min de la de este equipo"));
+  EXPECT_TRUE(sdk.De("SetDeviceTime2").empty());
+}
+
 TEST_F(Operaciones, FailureMidwayNeverLeavesALineInTheClockFileThatTheGeneralFileLacks) {
   Registros(0, 30000);
   sdk.lecturaQueFalla = 20000;  // after more than a batch of new lines has gone out

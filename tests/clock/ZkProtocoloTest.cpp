@@ -82,8 +82,14 @@ TEST(ZkProtocolo, RegistrosDeReferencia) {
   m = {65535, "4294967295", 15, 5, 0x2368B131, 77};
   b.clear();
   ASSERT_TRUE(CodificaMarcacion(m, 16, b) && CodificaMarcacion(m, 8, b));
-  EXPECT_EQ(b, Hex("FF FF FF FF 31 B1 68 23 05 0F 00 00 4D 00 00 00  FF FF 0F 31 B1 68 23 05"));
+  EXPECT_EQ(b, Hex("FF FF FF FF 31 B1 68 23 05 0F 00 00 4D 00 00 00  FF FF 5F 00 31 B1 68 23"));
   EXPECT_TRUE(MarcacionesPlausibles(b.data(), 16, 16));
+  // As a ZEM500-class clock stores it: uid 7, verify 8, state 2, 2016-01-01 19:02:00.
+  b = Hex("07 00 28 00 A8 EB A7 1E");
+  ASSERT_TRUE(DecodificaMarcacion(b.data(), 8, m));
+  EXPECT_TRUE(m.uid == 7 && m.verificacion == 8 && m.estado == 2);
+  EXPECT_EQ(DecodificaHora(m.hora), (FechaHora{2016, 1, 1, 19, 2, 0}));
+  EXPECT_EQ(LayoutDeMarcaciones(b.data(), 8, 0, {40, 49, 16, 8}), 8u);
   EXPECT_FALSE(MarcacionesPlausibles(r40.data(), 40, 39));  // no such layout
   b = r40;
   b[5] = 0x01;  // a control character in the user id

@@ -495,6 +495,16 @@ TEST_F(ZkSdkReloj, CuentaQueNoCoincideConLosDatos) {
     EXPECT_LT(posicion(CMD_DISABLEDEVICE), posicion(CMD_GET_FREE_SIZES));
     sdk_.Disconnect();
   }
+  // Records that read as no layout are not dated by a guess: the read fails, and says why.
+  EstadoReloj e;
+  e.Marca(
+      "\x01"
+      "7");
+  Arranca(e);
+  ASSERT_TRUE(Conecta());
+  EXPECT_FALSE(sdk_.ReadGeneralLogData(0));
+  EXPECT_EQ(sdk_.MotivoDeFalla(reloj_->Direccion()),
+            "marcaciones en un formato desconocido; no se escribe nada");
 }
 
 }  // namespace

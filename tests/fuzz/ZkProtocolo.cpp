@@ -86,6 +86,8 @@ void ComoConjunto(const uint8_t* p, size_t n) {
   std::vector<EntradaPlantilla> plantillas;
   DecodificaPlantillas(r, cuerpo->largo, plantillas);
   TamRegistroMarcacion(cuerpo->largo, n ? p[0] : 0);
+  Exige(TamMarcacionValido(LayoutDeMarcaciones(r, cuerpo->largo, n ? p[0] : 0, {40, 49, 16, 8})) ||
+        LayoutDeMarcaciones(r, cuerpo->largo, 0, {40, 49, 16, 8}) == 0);
   TamRegistroUsuario(cuerpo->largo, n ? p[0] : 0);
 }
 

@@ -6,6 +6,7 @@
 // forced boolean results per member, and failures thrown per member.
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -47,6 +48,9 @@ class RecordingSdk : public clock::ClockSdk {
   std::map<std::string, Falla> fallas;
   long lecturaQueFalla = 0;  // that SSR_GetGeneralLogData call throws failure 1003 (0: none)
   std::string caeEn;         // the connection drops at this member's call, which answers false
+  // The clock's time GetDeviceTime answers (none: it answers false); MotivoDeFalla's answer.
+  std::optional<std::tuple<int32_t, int32_t, int32_t, int32_t, int32_t, int32_t>> horaReloj;
+  std::string motivo;
 
   // --- What happened ---
   std::vector<std::string> llamadas;
@@ -182,6 +186,13 @@ class RecordingSdk : public clock::ClockSdk {
     return Llamada(__func__, conectado, m, s);
   }
   bool EnableDevice(int32_t m, bool h) override { return Llamada(__func__, conectado, m, h); }
+  bool GetDeviceTime(int32_t m, int32_t& a, int32_t& me, int32_t& d, int32_t& h, int32_t& mi,
+                     int32_t& s) override {
+    const bool ok = Llamada(__func__, conectado && horaReloj, m) && horaReloj;
+    if (ok) std::tie(a, me, d, h, mi, s) = *horaReloj;
+    return ok;
+  }
+  std::string MotivoDeFalla(const std::string&) override { return motivo; }
 
  private:
   static std::string A(int32_t n) { return std::to_string(n); }

@@ -1,5 +1,7 @@
 #include "clock-sim/Emulador.h"
 
+#include "clock-sim/Perfil.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/inet_diag.h>
@@ -478,6 +480,9 @@ bool Emulador::Procesa(Sesion& s, const zk::Bytes& payload, Cliente* tcp,
       }
       if (f.veces > 0) --f.veces;
     }
+    const Perfil* perfil = BuscaPerfil(estado_.perfil);
+    // A clock that takes TCP connections and never says a word on them.
+    if (perfil && perfil->tcpMudo && tcp) mudo = true;
     if (rechazado) {
       r.paquetes.push_back({zk::CMD_ACK_ERROR, {}, false});
       r.detalle = "rechazado (falla)";
@@ -503,6 +508,23 @@ bool Emulador::Procesa(Sesion& s, const zk::Bytes& payload, Cliente* tcp,
       }
       if (f->veces > 0) --f->veces;
       r.detalle += " (falla: paquete " + std::to_string(n) + " " + DescribeFalla(*f) + ")";
+    }
+    if (perfil && perfil->trozosDeDispositivo && tcp && !paquetes.empty()) {
+      // The answer's frames as one stream, written 256 bytes at a time: a header may start
+      // in the middle of what the client reads.
+      std::vector<PaqueteEnviado> trozos;
+      zk::Bytes flujo;
+      bool transferencia = false;
+      for (const auto& q : paquetes) {
+        flujo.insert(flujo.end(), q.bytes.begin(), q.bytes.end());
+        transferencia = transferencia || q.transferencia;
+      }
+      for (size_t i = 0; i < flujo.size(); i += 256)
+        trozos.push_back({zk::Bytes(flujo.begin() + static_cast<std::ptrdiff_t>(i),
+                                    flujo.begin() + static_cast<std::ptrdiff_t>(
+                                                        std::min(flujo.size(), i + 256))),
+                          paquetes.front().codigo, transferencia});
+      paquetes = std::move(trozos);
     }
     Evento ev{pedido->comando,
               mudo || r.paquetes.empty() ? uint16_t{0} : r.paquetes[0].codigo,

@@ -1,5 +1,7 @@
 #include "clock-sim/Estado.h"
 
+#include "clock-sim/Perfil.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -309,7 +311,15 @@ zk::Bytes EstadoReloj::ConjuntoUsuarios() const {
   zk::Bytes datos;
   datos.reserve(4 + usuarios.size() * formatoUsuario);
   zk::AgregaU32(datos, 0);
-  for (const auto& u : usuarios) zk::CodificaUsuario(AUsuarioZk(u), formatoUsuario, datos);
+  const Perfil* p = BuscaPerfil(perfil);
+  for (const auto& u : usuarios) {
+    const size_t inicio = datos.size();
+    zk::CodificaUsuario(AUsuarioZk(u), formatoUsuario, datos);
+    // Firmware that leaves what was there before after the name's NUL.
+    if (p && p->idsConLetras && formatoUsuario == zk::kUsuario72 && datos.size() > inicio)
+      for (size_t i = inicio + 11 + AUsuarioZk(u).nombre.size() + 1; i < inicio + 34; ++i)
+        datos[i] = static_cast<uint8_t>('A' + i % 26);
+  }
   zk::PoneU32(datos.data(), static_cast<uint32_t>(datos.size() - 4));
   return datos;
 }
@@ -340,6 +350,7 @@ json EstadoReloj::AJson(bool conMarcaciones) const {
   j["formato_usuarios"] = formatoUsuario;
   j["formato_marcaciones"] = formatoMarcacion;
   j["codificacion"] = codificacion == Codificacion::kUtf8 ? "utf8" : "cp1252";
+  if (!perfil.empty()) j["perfil"] = perfil;
   j["desfase_hora"] = desfaseHora;
   if (horaFija) j["hora_fija"] = TextoFecha(FechaDeSegundos(*horaFija));
   json us = json::array();
@@ -423,9 +434,11 @@ EstadoReloj EstadoReloj::DeJson(const json& j) {
     throw std::runtime_error("formato_usuarios debe ser 72 o 28");
   }
   e.formatoMarcacion = Entero<size_t>(j, "formato_marcaciones", 40, 0, 1000);
-  if (e.formatoMarcacion != 40 && e.formatoMarcacion != 16 && e.formatoMarcacion != 8) {
-    throw std::runtime_error("formato_marcaciones debe ser 40, 16 u 8");
+  if (!zk::TamMarcacionValido(e.formatoMarcacion)) {
+    throw std::runtime_error("formato_marcaciones debe ser 40, 49, 16 u 8");
   }
+  e.perfil = Campo<std::string>(j, "perfil", "");
+  if (!BuscaPerfil(e.perfil)) throw std::runtime_error("perfil desconocido: " + e.perfil);
   auto cod = Campo<std::string>(j, "codificacion", "cp1252");
   if (cod != "cp1252" && cod != "utf8") {
     throw std::runtime_error("codificacion debe ser cp1252 o utf8");

@@ -62,8 +62,9 @@ class EstadoReloj {
   std::map<std::string, std::string> opciones;  // override or add to the built-in options
   uint32_t claveComm = 0;                       // 0: no CMD_AUTH needed
   size_t formatoUsuario = 72;                   // 72 or 28
-  size_t formatoMarcacion = 40;                 // 40, 16 or 8
+  size_t formatoMarcacion = 40;                 // 40, 49, 16 or 8
   Codificacion codificacion = Codificacion::kCp1252;
+  std::string perfil;  // firmware profile (Perfil.h); "" the default
 
   // Time: the host's local time plus desfaseHora, or horaFija when set (tests freeze it).
   int64_t desfaseHora = 0;

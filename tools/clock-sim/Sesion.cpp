@@ -1,5 +1,7 @@
 #include "clock-sim/Sesion.h"
 
+#include "clock-sim/Perfil.h"
+
 #include <algorithm>
 #include <map>
 
@@ -97,10 +99,31 @@ std::string NombreCodigo(uint16_t codigo) {
 }
 
 Respuesta Sesion::Atiende(EstadoReloj& e, const zk::Paquete& p) {
+  Respuesta r = Responde(e, p);
+  // What an earlier answer held back goes out first, with that answer's ids.
+  std::vector<Salida> salida = std::move(diferidos_);
+  diferidos_.clear();
+  for (auto& s : r.paquetes) {
+    if (!s.diferir) {
+      salida.push_back(std::move(s));
+      continue;
+    }
+    s.diferir = false;
+    s.idRespuesta = p.idRespuesta;
+    if (s.sesion < 0) s.sesion = IdPara(p);
+    diferidos_.push_back(std::move(s));
+  }
+  r.paquetes = std::move(salida);
+  return r;
+}
+
+Respuesta Sesion::Responde(EstadoReloj& e, const zk::Paquete& p) {
   const uint8_t* d = p.datos.data();
   const size_t n = p.datos.size();
+  const Perfil* perfil = BuscaPerfil(e.perfil);
   switch (p.comando) {
     case zk::CMD_CONNECT:
+      if (perfil && perfil->cifrado) return Simple(zk::CMD_ACK_SESION_CIFRADA, "sesión cifrada");
       // A second connect on the same connection keeps the session.
       conectada_ = true;
       if (e.claveComm != 0 && !autenticada_) return Simple(zk::CMD_ACK_UNAUTH, "clave requerida");
@@ -124,7 +147,17 @@ Respuesta Sesion::Atiende(EstadoReloj& e, const zk::Paquete& p) {
   }
   if (!conectada_) return Simple(zk::CMD_ACK_UNAUTH, "sin CMD_CONNECT");
   if (!autenticada_) return Simple(zk::CMD_ACK_UNAUTH, "sin CMD_AUTH");
-  return Comando(e, p);
+  if (perfil && perfil->caras150 &&
+      (p.comando == zk::CMD_FACE_RRQ || p.comando == zk::CMD_FACE_WRQ))
+    return Simple(zk::CMD_ACK_UNKNOWN);
+  if (perfil && perfil->caras150 && p.comando == zk::CMD_FACE_RRQ_DEVICE) return Cara150(e, d, n);
+  Respuesta r = Comando(e, p);
+  if (perfil && perfil->sigueMarcando && p.comando == zk::CMD_GET_FREE_SIZES) {
+    // Disabled or not, someone punches once the count is out (a minute apart each time).
+    e.Marca(e.usuarios.empty() ? "1" : e.usuarios.front().id, 0, 1,
+            e.Hora() + 60 * static_cast<int64_t>(e.marcaciones.size()));
+  }
+  return r;
 }
 
 Respuesta Sesion::Comando(EstadoReloj& e, const zk::Paquete& p) {
@@ -184,8 +217,16 @@ Respuesta Sesion::Comando(EstadoReloj& e, const zk::Paquete& p) {
     case 69: {  // CMD_GET_PINWIDTH: first data byte = width of enrolment numbers
       return ConDatos(zk::CMD_ACK_OK, zk::Bytes{9, 0});
     }
-    case zk::CMD_GET_FREE_SIZES:
-      return ConDatos(zk::CMD_ACK_OK, zk::CodificaCapacidades(e.Capacidades()));
+    case zk::CMD_GET_FREE_SIZES: {
+      auto c = e.Capacidades();
+      const Perfil* perfil = BuscaPerfil(e.perfil);
+      if (!perfil) return ConDatos(zk::CMD_ACK_OK, zk::CodificaCapacidades(c));
+      if (perfil->cuentaCero) c.registros = 0;
+      c.registros += static_cast<uint32_t>(perfil->cuentaDesfasada);
+      zk::Bytes b = zk::CodificaCapacidades(c);
+      b.resize(perfil->tamCapacidades);
+      return ConDatos(zk::CMD_ACK_OK, std::move(b));
+    }
     case zk::CMD_GET_TIME: {
       auto f = FechaDeSegundos(e.Hora());
       zk::Bytes b;
@@ -202,7 +243,7 @@ Respuesta Sesion::Comando(EstadoReloj& e, const zk::Paquete& p) {
     case zk::CMD_DATA_WRRQ:
       return LecturaMasiva(e, d, n);
     case zk::CMD_DATA_RDY:
-      return Trozo(d, n);
+      return Trozo(e, d, n);
     case zk::CMD_FREE_DATA:
       preparado_.reset();
       recibido_.clear();
@@ -332,17 +373,51 @@ Respuesta Sesion::LecturaMasiva(EstadoReloj& e, const uint8_t* d, size_t n) {
   }
   uint32_t tam = static_cast<uint32_t>(conjunto->size());
   preparado_ = std::move(conjunto);
-  return ConDatos(zk::CMD_ACK_OK, zk::CodificaAnuncioMasivo(tam), que + " preparados");
+  zk::Bytes anuncio = zk::CodificaAnuncioMasivo(tam);
+  const Perfil* perfil = BuscaPerfil(e.perfil);
+  if (perfil && perfil->trozosDeDispositivo) zk::PoneU32(anuncio.data() + 9, 0x0023EFCD);  // seen
+  return ConDatos(zk::CMD_ACK_OK, std::move(anuncio), que + " preparados");
 }
 
-Respuesta Sesion::Trozo(const uint8_t* d, size_t n) {
+Respuesta Sesion::Trozo(const EstadoReloj& e, const uint8_t* d, size_t n) {
   uint32_t inicio, tam;
   if (!zk::DecodificaPeticionTrozo(d, n, inicio, tam)) return Error("petición de trozo corta");
   if (!preparado_) return Error("no hay datos preparados");
   if (inicio > preparado_->size()) return Error("trozo fuera del conjunto");
   size_t largo = std::min<size_t>({tam, preparado_->size() - inicio, kMaxTrozo});
-  return Transferencia(preparado_->data() + inicio, largo,
-                       std::to_string(inicio) + "+" + std::to_string(largo));
+  const uint8_t* p = preparado_->data() + inicio;
+  std::string detalle = std::to_string(inicio) + "+" + std::to_string(largo);
+  const Perfil* perfil = BuscaPerfil(e.perfil);
+  if (!perfil || !perfil->trozosDeDispositivo || transporte_ != Transporte::kTcp)
+    return Transferencia(p, largo, std::move(detalle));
+  // As devices send it: packets of 1 008 bytes numbered in their session field, and the
+  // closing ACK_OK, carrying the byte count there, late.
+  constexpr size_t kDatosPorPaquete = 1008;
+  Respuesta r;
+  r.paquetes.push_back({zk::CMD_PREPARE_DATA,
+                        zk::CodificaPreparacion(static_cast<uint32_t>(largo), kDatosPorPaquete),
+                        true});
+  for (size_t i = 0; i < largo; i += kDatosPorPaquete) {
+    const size_t m = std::min(kDatosPorPaquete, largo - i);
+    r.paquetes.push_back(
+        {zk::CMD_DATA, zk::Bytes(p + i, p + i + m), true, static_cast<int32_t>(i / 1008)});
+  }
+  r.paquetes.push_back({zk::CMD_ACK_OK, {}, false, static_cast<int32_t>(largo & 0xFFFF), -1, true});
+  r.detalle = std::move(detalle) + " en paquetes de 1008";
+  return r;
+}
+
+Respuesta Sesion::Cara150(const EstadoReloj& e, const uint8_t* d, size_t n) {
+  uint16_t uid;
+  uint8_t indice;
+  if (!zk::DecodificaUidIndice(d, n, uid, indice)) return Error("petición corta");
+  auto it = e.caras.find({uid, indice});
+  if (it == e.caras.end() || it->second.size() + 2 > kRegistroCara150)
+    return Error("uid " + std::to_string(uid) + ": no hay cara");
+  zk::Bytes registro(kRegistroCara150, 0);
+  zk::PoneU16(registro.data(), static_cast<uint16_t>(it->second.size()));
+  std::copy(it->second.begin(), it->second.end(), registro.begin() + 2);
+  return Transferencia(registro.data(), registro.size(), "cara de " + std::to_string(uid));
 }
 
 Respuesta Sesion::LecturaDirecta(std::shared_ptr<const zk::Bytes> conjunto,
@@ -419,14 +494,14 @@ std::vector<PaqueteEnviado> Enmarca(const Respuesta& r, uint16_t sesion, uint16_
                                     Transporte t) {
   std::vector<PaqueteEnviado> salida;
   for (const auto& s : r.paquetes) {
+    const auto ses = s.sesion >= 0 ? static_cast<uint16_t>(s.sesion) : sesion;
+    const auto id = s.idRespuesta >= 0 ? static_cast<uint16_t>(s.idRespuesta) : idRespuesta;
     if (t == Transporte::kTcp) {
-      salida.push_back(
-          {zk::ArmaTramaTcp(s.codigo, sesion, idRespuesta, s.datos), s.codigo, s.transferencia});
+      salida.push_back({zk::ArmaTramaTcp(s.codigo, ses, id, s.datos), s.codigo, s.transferencia});
       continue;
     }
     if (s.codigo != zk::CMD_DATA || s.datos.size() <= zk::kMaxDatosUdp) {
-      salida.push_back(
-          {zk::ArmaPayload(s.codigo, sesion, idRespuesta, s.datos), s.codigo, s.transferencia});
+      salida.push_back({zk::ArmaPayload(s.codigo, ses, id, s.datos), s.codigo, s.transferencia});
       continue;
     }
     for (size_t i = 0; i < s.datos.size(); i += zk::kMaxDatosUdp) {

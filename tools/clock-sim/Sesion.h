@@ -26,6 +26,9 @@ struct Salida {
   uint16_t codigo = 0;
   zk::Bytes datos;
   bool transferencia = false;  // part of a data transfer (bulk chunk, template, face)
+  int32_t sesion = -1;         // the session field, when not the session's (-1)
+  int32_t idRespuesta = -1;    // the reply id, when not the request's (-1)
+  bool diferir = false;        // goes out only ahead of the answer to the next request
 };
 
 struct Respuesta {
@@ -52,9 +55,11 @@ class Sesion {
   Transporte transporte() const { return transporte_; }
 
  private:
+  Respuesta Responde(EstadoReloj& e, const zk::Paquete& p);
   Respuesta Comando(EstadoReloj& e, const zk::Paquete& p);
   Respuesta LecturaMasiva(EstadoReloj& e, const uint8_t* d, size_t n);
-  Respuesta Trozo(const uint8_t* d, size_t n);
+  Respuesta Trozo(const EstadoReloj& e, const uint8_t* d, size_t n);
+  Respuesta Cara150(const EstadoReloj& e, const uint8_t* d, size_t n);
   Respuesta LecturaDirecta(std::shared_ptr<const zk::Bytes> conjunto, const std::string& que);
   Respuesta EscribeUsuario(EstadoReloj& e, const uint8_t* d, size_t n);
   Respuesta BorraPlantillas(EstadoReloj& e, uint16_t uid, int dedo);
@@ -67,6 +72,7 @@ class Sesion {
   bool autenticada_ = false;
   std::shared_ptr<const zk::Bytes> preparado_;  // data set of the bulk read in progress
   zk::Bytes recibido_;                          // what the client uploaded (PREPARE_DATA/DATA)
+  std::vector<Salida> diferidos_;               // late packets of an earlier answer
 };
 
 // The packets of an answer as they go on the wire: TCP frames, or UDP datagrams (a DATA

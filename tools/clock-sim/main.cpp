@@ -12,6 +12,7 @@
 
 #include "clock-sim/Emulador.h"
 #include "clock-sim/Genera.h"
+#include "clock-sim/Perfil.h"
 
 namespace {
 
@@ -28,7 +29,8 @@ const char kAyuda[] =
     "  --udp                   solo UDP (equipo antiguo que rechaza TCP)\n"
     "  --tcp-and-udp           TCP y UDP en el mismo puerto\n"
     "  --layout 72|28          formato de usuarios\n"
-    "  --records-layout 40|16|8\n"
+    "  --records-layout 40|49|16|8\n"
+    "  --perfil NOMBRE         firmware de la calle (solo --perfil: la lista)\n"
     "                          formato de marcaciones\n"
     "  --serial S  --firmware TEXTO  --platform P\n"
     "  --fault TIPO[=VALOR][@COMANDO][*VECES]   (repetible)\n"
@@ -67,6 +69,7 @@ int main(int argc, char** argv) {
   std::optional<size_t> formatoUsuario, formatoMarcacion;
   std::optional<std::string> serie, firmware, plataforma;
   std::vector<Falla> fallas;
+  std::optional<std::string> perfil;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
@@ -106,8 +109,17 @@ int main(int argc, char** argv) {
       formatoUsuario = std::stoul(v);
     } else if (a == "--records-layout") {
       std::string v = valor();
-      if (v != "40" && v != "16" && v != "8") Sale("--records-layout: 40, 16 u 8");
+      if (v != "40" && v != "49" && v != "16" && v != "8") Sale("--records-layout: 40, 49, 16 u 8");
       formatoMarcacion = std::stoul(v);
+    } else if (a == "--perfil") {
+      if (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0) {
+        for (const auto& p : Perfiles())
+          if (*p.nombre)
+            std::cout << p.nombre << "\t(filas " << p.filas << ")\t" << p.descripcion << "\n";
+        return 0;
+      }
+      perfil = valor();
+      if (!BuscaPerfil(*perfil)) Sale("--perfil: desconocido " + *perfil + " (--perfil: la lista)");
     } else if (a == "--serial") {
       serie = valor();
     } else if (a == "--firmware") {
@@ -148,6 +160,11 @@ int main(int argc, char** argv) {
   if (usuarios || marcaciones) {
     Genera(estado, {usuarios.value_or(0), marcaciones.value_or(0), semilla, hasta});
   }
+  // A profile changes the contents once: when they are made, or when it is first given to them.
+  const bool perfilNuevo = perfil && *perfil != estado.perfil;
+  if (perfil) estado.perfil = *perfil;
+  if (perfilNuevo || usuarios || marcaciones) AplicaPerfil(estado);
+  if (const Perfil* p = BuscaPerfil(estado.perfil); p && p->tcpMudo) op.udp = true;
   size_t nUsuarios = estado.usuarios.size(), nMarcaciones = estado.marcaciones.size();
   // Encode the records now, not on the first client's time.
   estado.ConjuntoMarcaciones();

@@ -196,10 +196,11 @@ bool MarcacionesPlausibles(const uint8_t* p, size_t n, size_t tam) {
   if (!TamMarcacionValido(tam) || n % tam) return false;
   constexpr uint32_t kUltimaHora = 3214079999u;  // 2099-12-31 23:59:59
   for (const uint8_t* r = p; r < p + n; r += tam) {
-    if (tam == 8 && LeeU32(r + 3) > kUltimaHora) return false;
+    if (tam == 8 && (r[3] || LeeU32(r + 4) > kUltimaHora)) return false;
     if (tam == 16 && (LeeU32(r + 4) > kUltimaHora || r[10] || r[11])) return false;
     if (tam >= 40) {
-      if (LeeU32(r + 27) > kUltimaHora) return false;
+      // Stepping 49-byte records by 40 lands in their tail: an empty id, uid 0, time 0.
+      if (LeeU32(r + 27) > kUltimaHora || !r[2]) return false;
       for (size_t i = 2; i < 26 && r[i]; ++i)
         if (r[i] < 0x20 || r[i] > 0x7E) return false;
     }
@@ -207,13 +208,29 @@ bool MarcacionesPlausibles(const uint8_t* p, size_t n, size_t tam) {
   return true;
 }
 
+size_t LayoutDeMarcaciones(const uint8_t* p, size_t n, uint32_t cuenta,
+                           std::initializer_list<size_t> orden) {
+  size_t mejor = 0, distancia = SIZE_MAX;
+  for (const size_t t : orden) {
+    if (t == mejor || !MarcacionesPlausibles(p, n, t)) continue;
+    if (!cuenta) return t;
+    const size_t registros = n / t;
+    const size_t d = registros > cuenta ? registros - cuenta : cuenta - registros;
+    if (d < distancia) {
+      mejor = t;
+      distancia = d;
+    }
+  }
+  return mejor;
+}
+
 bool DecodificaMarcacion(const uint8_t* p, size_t tam, Marcacion& m) {
   if (tam == 8) {
     m.uid = LeeU16(p);
     m.usuario.clear();
-    m.verificacion = p[2];
-    m.hora = LeeU32(p + 3);
-    m.estado = p[7];
+    m.verificacion = p[2] & 0x0F;
+    m.estado = p[2] >> 4;
+    m.hora = LeeU32(p + 4);
     m.codigoTrabajo = 0;
     return true;
   }
@@ -241,12 +258,11 @@ bool DecodificaMarcacion(const uint8_t* p, size_t tam, Marcacion& m) {
 }
 
 bool CodificaMarcacion(const Marcacion& m, size_t tam, Bytes& destino) {
-  uint8_t r[40] = {};
+  uint8_t r[49] = {};
   if (tam == 8) {
     PoneU16(r, m.uid);
-    r[2] = m.verificacion;
-    PoneU32(r + 3, m.hora);
-    r[7] = m.estado;
+    r[2] = static_cast<uint8_t>((m.verificacion & 0x0F) | (m.estado << 4));
+    PoneU32(r + 4, m.hora);
   } else if (tam == 16) {
     auto pin = DecimalU32(m.usuario);
     if (!pin) return false;
@@ -255,7 +271,7 @@ bool CodificaMarcacion(const Marcacion& m, size_t tam, Bytes& destino) {
     r[8] = m.estado;
     r[9] = m.verificacion;
     PoneU32(r + 12, m.codigoTrabajo);
-  } else if (tam == 40) {
+  } else if (tam == 40 || tam == 49) {
     PoneU16(r, m.uid);
     if (!PoneCampoTexto(r + 2, 24, m.usuario, false)) return false;
     r[26] = m.verificacion;

@@ -21,6 +21,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,6 +74,10 @@ enum Comando : uint16_t {
   CMD_FREE_DATA = 1502,
   CMD_DATA_WRRQ = 1503,  // bulk read request (BuildBulkRequest)
   CMD_DATA_RDY = 1504,   // read one chunk of the prepared buffer (start, size)
+  // One face as face clocks hand it over (DG288, iFace 702): data uid u16, index u8 (50);
+  // answered like a single template read, a 2 576-byte record whose first u16 is the length
+  // that holds the face.
+  CMD_FACE_RRQ_DEVICE = 150,
   // Our own extension for faces; real devices answer ACK_UNKNOWN.
   CMD_FACE_RRQ = 32672,  // data: uid u16, face index u8 -> like a single template read
   CMD_FACE_WRQ = 32673,  // data: uid u16, face index u8, size u32, after PREPARE_DATA/DATA
@@ -85,6 +90,8 @@ enum Respuesta : uint16_t {
   CMD_ACK_RETRY = 2003,
   CMD_ACK_REPEAT = 2004,
   CMD_ACK_UNAUTH = 2005,
+  // Newer firmware's answer to CMD_CONNECT: it wants an encrypted session we do not speak.
+  CMD_ACK_SESION_CIFRADA = 6001,
   CMD_ACK_ERROR_DATA = 65531,
   CMD_ACK_ERROR_INIT = 65532,
   CMD_ACK_ERROR_CMD = 65533,
@@ -213,11 +220,14 @@ std::optional<uint32_t> CodificaHora(const FechaHora& f);
 FechaHora DecodificaHora(uint32_t t);  // total: any u32 gives some date (year may pass 2099)
 
 // ---------------------------------------------------------------------------------------------
-// Attendance records: 8, 16 or 40 bytes (49-byte records are read by their first 40).
-//   8:  uid u16, verify u8, time u32, state u8           (no user id: map uid via users)
+// Attendance records: 8, 16, 40 or 49 bytes.
+//   8:  uid u16, verify (low nibble) and state (high nibble) u8, 0, time u32 (no user id: map
+//       uid via users). The manual puts the time at offset 3; the clocks that use this layout
+//       (ZEM500, MA300) put it at 4, and read at 3 their punches of 2016 date from 2087.
 //   16: user number u32, time u32, state u8, verify u8, 2 reserved, work code u32
 //   40: uid u16, user id 24 bytes NUL-padded ASCII, verify u8, time u32, state u8, 8 bytes
 //       (written 00 00 00 00 FF 00 00 00)
+//   49: the 40-byte layout and 9 bytes of unknown meaning (newer face clocks)
 
 struct Marcacion {
   uint16_t uid = 0;     // 8 and 40 bytes
@@ -231,14 +241,21 @@ struct Marcacion {
 // Whether a record size is a layout devices use: 8, 16, 40 or 49.
 bool TamMarcacionValido(size_t tam);
 // Whether n bytes read as whole records of `tam` bytes that look like records: a packed time
-// up to 2099 and, in 40/49 bytes, a printable user id; in 16 bytes, zero reserved bytes. Used to
-// tell the layout from the data when the record count cannot.
+// up to 2099 and, in 40/49 bytes, a user id of printable characters, not empty; in 16 bytes,
+// zero reserved bytes; in 8, a zero byte 3. Used to tell the layout from the data when the
+// record count cannot.
 bool MarcacionesPlausibles(const uint8_t* p, size_t n, size_t tam);
+// The record size n bytes of records hold: among the layouts that read plausibly, the one whose
+// record count is nearest `cuenta` (the device's count; 0 when it gave none, or gave 0), and
+// with no count the first in `orden`. 0 when none reads plausibly.
+size_t LayoutDeMarcaciones(const uint8_t* p, size_t n, uint32_t cuenta,
+                           std::initializer_list<size_t> orden);
 // Decodes one record of `tam` bytes at p (p must hold tam bytes). False for a size we cannot
 // read. The user id of a 40-byte record stops at its first NUL.
 bool DecodificaMarcacion(const uint8_t* p, size_t tam, Marcacion& m);
-// Appends one record of size 8, 16 or 40. False (nothing appended) for another size, or for
-// 16 bytes when the user id is not a decimal u32, or for 40 when it is longer than 24 bytes.
+// Appends one record of size 8, 16, 40 or 49. False (nothing appended) for another size, or for
+// 16 bytes when the user id is not a decimal u32, or for 40/49 when it is longer than 24 bytes.
+// In 8 bytes verify and state keep their low 4 bits.
 bool CodificaMarcacion(const Marcacion& m, size_t tam, Bytes& destino);
 
 // ---------------------------------------------------------------------------------------------
@@ -278,7 +295,7 @@ inline bool HabilitadoDeByte(uint8_t b) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Free sizes (CMD_GET_FREE_SIZES answer: 80 or 92 bytes of u32 LE)
+// Free sizes (CMD_GET_FREE_SIZES answer: 80, 92 or 112 bytes of u32 LE; the counts read the same)
 
 struct Capacidades {
   uint32_t usuarios = 0;         // offset 16

@@ -22,8 +22,9 @@ namespace {
 
 using Reloj = std::chrono::steady_clock;
 
-// Largest data set or single item we accept from a device (a full clock holds far less).
-constexpr uint32_t kMaxConjunto = 128u * 1024 * 1024;
+// Largest data set or single item we accept from a device. The largest clocks hold about
+// 200 000 records of 49 bytes (9.8 MB) or 100 000 users of 72 bytes (7.2 MB).
+constexpr uint32_t kMaxConjunto = 32u * 1024 * 1024;
 constexpr uint32_t kMaxUnico = 1024u * 1024;
 constexpr int kIntentosTrozo = 3;
 // A clock with a full log may take long to prepare it; the other answers come at once.
@@ -170,8 +171,23 @@ void ZkSdk::Rompe() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   conectado_ = bloqueado_ = false;
-  rx_.clear();
+  Bytes().swap(rx_);
   rxInicio_ = 0;
+}
+
+void ZkSdk::LiberaMarcaciones() {
+  Bytes().swap(marcaciones_);
+  largoMarcaciones_ = tamMarcacion_ = cursorMarcacion_ = 0;
+}
+
+void ZkSdk::AnotaMotivo(std::string motivo) {
+  if (motivo_.empty()) motivo_ = std::move(motivo);
+}
+
+std::string ZkSdk::MotivoDeFalla(const std::string& ip) {
+  std::string motivo;
+  if (ip == ipMotivo_) motivo.swap(motivo_);
+  return motivo;
 }
 
 bool ZkSdk::AbreTcp(uint32_t ip, uint16_t puerto, bool& rechazado) {
@@ -280,6 +296,7 @@ std::optional<Paquete> ZkSdk::SiguientePaquete(Reloj::time_point limite) {
     for (;;) {
       const ssize_t r = ::recv(fd_, buf, sizeof buf, 0);
       if (r >= 0) {
+        recibioAlgo_ = true;
         auto p = LeePayload(buf, static_cast<size_t>(r), false);
         if (!p) continue;  // shorter than a header: not from a clock
         RevisaChecksum(buf, static_cast<size_t>(r));
@@ -322,7 +339,10 @@ std::optional<Paquete> ZkSdk::SiguientePaquete(Reloj::time_point limite) {
     // kernel leaves quick-ACK mode by itself, so it is set again after every read.
     int uno = 1;
     ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &uno, sizeof uno);
-    if (r > 0) continue;
+    if (r > 0) {
+      recibioAlgo_ = true;
+      continue;
+    }
     if (r == 0) {  // the device closed the connection
       Rompe();
       return std::nullopt;
@@ -387,12 +407,20 @@ bool ZkSdk::Saluda() {
   auto r = Pide(CMD_CONNECT);
   if (!r) return false;
   sesion_ = r->sesion;
+  if (r->comando == CMD_ACK_SESION_CIFRADA) {
+    AnotaMotivo("firmware con sesión cifrada, no compatible");
+    return false;
+  }
   if (r->comando == CMD_ACK_UNAUTH) {
     const auto clave = ClaveComm(claveComm_, sesion_);
     r = Pide(CMD_AUTH, Bytes(clave.begin(), clave.end()));
     if (!r) return false;
+    if (r->comando == CMD_ACK_UNAUTH) AnotaMotivo("clave de comunicación rechazada");
   }
-  if (r->comando != CMD_ACK_OK) return false;
+  if (r->comando != CMD_ACK_OK) {
+    AnotaMotivo("el reloj rechazó la conexión (respuesta " + std::to_string(r->comando) + ")");
+    return false;
+  }
   // The vendor SDK announces itself; old firmware may not know the option, which is no matter.
   const Bytes opcion = CodificaOpcion("SDKBuild", "1");
   return Pide(CMD_OPTIONS_WRQ, opcion).has_value();
@@ -401,24 +429,45 @@ bool ZkSdk::Saluda() {
 bool ZkSdk::Connect_Net(const std::string& ip, int32_t puerto) {
   Disconnect();
   avisoChecksum_ = false;
-  marcaciones_.clear();
-  marcaciones_.shrink_to_fit();
-  largoMarcaciones_ = tamMarcacion_ = cursorMarcacion_ = 0;
+  LiberaMarcaciones();
   usuarios_.clear();
   indiceUid_.clear();
   usuariosLeidos_ = false;
   tamUsuario_ = cursorUsuario_ = 0;
   tarjeta_.reset();
 
+  motivo_.clear();
+  ipMotivo_ = ip;
+  recibioAlgo_ = false;
   if (puerto <= 0 || puerto > 65535) return false;
   const auto direccion = DireccionIpv4(ip);
   if (!direccion) return false;
-  bool rechazado = false;
-  if (!AbreTcp(*direccion, static_cast<uint16_t>(puerto), rechazado)) {
-    // Old clocks speak only UDP: a refused TCP connection means "try datagrams".
-    if (!rechazado || !AbreUdp(*direccion, static_cast<uint16_t>(puerto))) return false;
+  const auto p = static_cast<uint16_t>(puerto);
+  // A clock found silent on TCP is spoken to over UDP at once, not after a time-out each visit.
+  const std::pair destino{*direccion, p};
+  if (soloUdp_.count(destino)) {
+    if (AbreUdp(*direccion, p) && Saluda()) {
+      conectado_ = true;
+      return true;
+    }
+    Rompe();
+    soloUdp_.erase(destino);
+    motivo_.clear();
+    recibioAlgo_ = false;
   }
-  if (!Saluda()) {
+  bool rechazado = false;
+  const bool tcp = AbreTcp(*direccion, p, rechazado);
+  // Old clocks speak only UDP: a refused TCP connection means "try datagrams".
+  if (!tcp && (!rechazado || !AbreUdp(*direccion, p))) return false;
+  bool saludo = Saluda();
+  if (!saludo && tcp && !recibioAlgo_ && motivo_.empty()) {
+    // Some clocks take the TCP connection and never say a word on it: only UDP works.
+    Rompe();
+    saludo = AbreUdp(*direccion, p) && Saluda();
+    if (saludo) soloUdp_.insert(destino);
+    if (!saludo && !recibioAlgo_) AnotaMotivo("no contesta ni por TCP ni por UDP");
+  }
+  if (!saludo) {
     Rompe();
     return false;
   }
@@ -435,6 +484,7 @@ void ZkSdk::Disconnect() {
                       std::min<std::chrono::milliseconds>(espera_, std::chrono::milliseconds(500)));
   }
   Rompe();
+  LiberaMarcaciones();  // also a reading left half way (a file that could not be written)
 }
 
 bool ZkSdk::GetSerialNumber(int32_t, std::string& serial) {
@@ -503,6 +553,9 @@ std::optional<Bytes> ZkSdk::LeeMasivo(const PeticionMasiva& peticion) {
   } else if (r->comando == CMD_ACK_OK || r->comando == CMD_PREPARE_DATA) {
     const auto tam = DecodificaAnuncioMasivo(r->datos.data(), r->datos.size());
     if (!tam || *tam > kMaxConjunto) {
+      if (tam)
+        AnotaMotivo("anuncia " + std::to_string(*tam) +
+                    " bytes de datos, más de lo que un reloj guarda");
       PideOk(CMD_FREE_DATA);
       return std::nullopt;
     }
@@ -568,35 +621,39 @@ bool ZkSdk::Sube(const Bytes& datos) {
 // Attendance records
 
 bool ZkSdk::ReadGeneralLogData(int32_t) {
-  marcaciones_.clear();
-  marcaciones_.shrink_to_fit();
-  largoMarcaciones_ = tamMarcacion_ = cursorMarcacion_ = 0;
+  LiberaMarcaciones();
+  motivo_.clear();
   if (!conectado_ || !Deshabilita()) return false;
   // Counted while the clock is disabled, so that no punch falls between the count and the data.
   const auto caps = LeeCapacidades();
   auto conjunto = conectado_ ? LeeMasivo(kMasivaMarcaciones) : std::nullopt;
   // Never leave the clock locked, whatever happened to the transfer.
   const bool habilitado = conectado_ && Habilita();
-  if (!conjunto || !habilitado) return false;
+  if (!conjunto || !habilitado) {
+    if (!conectado_) AnotaMotivo("la conexión se perdió durante la lectura de marcaciones");
+    return false;
+  }
   const auto cuerpo = LeeConjunto(conjunto->data(), conjunto->size());
-  if (!cuerpo) return false;
+  if (!cuerpo) {
+    AnotaMotivo("las marcaciones llegaron más cortas de lo que anuncian; no se escribe nada");
+    return false;
+  }
   size_t tam = 0;
   if (cuerpo->largo) {
-    const uint8_t* p = conjunto->data() + cuerpo->inicio;
-    tam = caps ? TamRegistroMarcacion(cuerpo->largo, caps->registros) : 0;
-    if (!MarcacionesPlausibles(p, cuerpo->largo, tam)) {
-      // No count, a miscount, or records that do not read as that layout: the layout the data
-      // hold, trying first the one the transport implies. Never records cut across.
-      tam = 0;
-      for (const size_t t :
-           {udp_ ? size_t{16} : size_t{40}, size_t{40}, size_t{49}, size_t{16}, size_t{8}})
-        if (MarcacionesPlausibles(p, cuerpo->largo, t)) {
-          tam = t;
-          break;
-        }
+    // The layout the records read as, the count (a clock may give none, or 0, or count while
+    // it keeps taking punches) choosing among those that read plausibly. Never records cut
+    // across their boundaries, never a layout guessed.
+    const size_t propio = udp_ ? 16 : 40;
+    tam = LayoutDeMarcaciones(conjunto->data() + cuerpo->inicio, cuerpo->largo,
+                              caps ? caps->registros : 0, {propio, 40, 49, 16, 8});
+    if (!tam) {
+      AnotaMotivo("marcaciones en un formato desconocido; no se escribe nada");
+      return false;
     }
-    if (!tam) return false;
-    if (tam == 8) AseguraUsuarios();  // 8-byte records carry only the uid
+    if (tam == 8 && !AseguraUsuarios()) {  // 8-byte records carry only the uid
+      AnotaMotivo("no se pudieron leer los usuarios que dan nombre a las marcaciones");
+      return false;
+    }
   }
   marcaciones_ = std::move(*conjunto);
   largoMarcaciones_ = cuerpo->largo;
@@ -608,7 +665,10 @@ bool ZkSdk::SSR_GetGeneralLogData(int32_t, std::string& enrolamiento, int32_t& m
                                   int32_t& modoEntradaSalida, int32_t& anio, int32_t& mes,
                                   int32_t& dia, int32_t& hora, int32_t& minuto, int32_t& segundo,
                                   int32_t& codigoTrabajo) {
-  if (!tamMarcacion_ || (cursorMarcacion_ + 1) * tamMarcacion_ > largoMarcaciones_) return false;
+  if (!tamMarcacion_ || (cursorMarcacion_ + 1) * tamMarcacion_ > largoMarcaciones_) {
+    LiberaMarcaciones();  // the reading is over: a big log's bytes are not kept for nothing
+    return false;
+  }
   Marcacion m;
   DecodificaMarcacion(marcaciones_.data() + 4 + cursorMarcacion_ * tamMarcacion_, tamMarcacion_, m);
   ++cursorMarcacion_;
@@ -794,8 +854,13 @@ bool ZkSdk::LeePorIndice(uint16_t comando, const std::string& enrolamiento, int3
   const UsuarioZk* u = BuscaUsuario(enrolamiento);
   if (!u) return false;
   const bool cara = comando == CMD_FACE_RRQ;
-  auto datos = LeeUnico(comando, CodificaUidIndice(u->uid, static_cast<uint8_t>(indice)),
-                        cara ? std::min(espera_, kEsperaCara) : espera_, !cara);
+  const Bytes pedido = CodificaUidIndice(u->uid, static_cast<uint8_t>(indice));
+  const auto espera = cara ? std::min(espera_, kEsperaCara) : espera_;
+  // Faces as face clocks give them first (the whole record, as it would be written back); our
+  // own exchange when the clock does not know that command.
+  std::optional<Bytes> datos;
+  if (cara) datos = LeeUnico(CMD_FACE_RRQ_DEVICE, pedido, espera, false);
+  if (!datos || datos->empty()) datos = LeeUnico(comando, pedido, espera, !cara);
   if (!datos || datos->empty()) return false;
   texto = Base64(datos->data(), datos->size());
   largo = static_cast<int32_t>(datos->size());
@@ -978,6 +1043,21 @@ bool ZkSdk::EnableDevice(int32_t, bool habilitar) {
   if (!conectado_) return false;
   bloqueado_ = false;
   return PideOk(habilitar ? CMD_ENABLEDEVICE : CMD_DISABLEDEVICE);
+}
+
+bool ZkSdk::GetDeviceTime(int32_t, int32_t& anio, int32_t& mes, int32_t& dia, int32_t& hora,
+                          int32_t& minuto, int32_t& segundo) {
+  if (!conectado_) return false;
+  auto r = Pide(CMD_GET_TIME);
+  if (!r || r->comando != CMD_ACK_OK || r->datos.size() < 4) return false;
+  const FechaHora f = DecodificaHora(LeeU32(r->datos.data()));
+  anio = f.anio;
+  mes = f.mes;
+  dia = f.dia;
+  hora = f.hora;
+  minuto = f.minuto;
+  segundo = f.segundo;
+  return true;
 }
 
 bool ZkSdk::ClearAdministrators(int32_t) {

@@ -1,8 +1,9 @@
 #pragma once
 // ZkSdk: the clock SDK surface spoken over the clocks' own protocol (ZkProtocolo.h).
 //
-// Transport: TCP to the given port first; when the TCP connection is refused, the same exchange
-// over UDP. One connection at a time. Every request waits for its answer up to the time-out
+// Transport: TCP to the given port first; when the TCP connection is refused, or taken and never
+// answered (that clock then goes straight to UDP from then on), the same exchange over UDP. One
+// connection at a time. Every request waits for its answer up to the time-out
 // given to the constructor (5 s by default), except the preparation of a bulk read (up to 60 s:
 // a full log takes a clock a while) and our face commands (1 s, and no answer leaves the
 // connection up: real clocks may ignore them). Bulk reads (records, users) ask for one chunk at
@@ -14,12 +15,22 @@
 // what we send; on what we receive a mismatch is only reported (once per connection), as the
 // clients used with real clocks do not check it at all.
 //
+// Transport quirks of real clocks: a TCP connection taken but never answered is tried again
+// over UDP; chunks may come as many DATA packets (of 1 008 bytes) in small TCP segments, with
+// their session field counting packets and the closing ACK_OK late or carrying anything: only
+// reply ids tie answers to requests.
+//
 // Record layout: the record count is read with the clock disabled, and the layout (40, 49, 16
-// or 8 bytes) is data bytes / count when the records read as that layout; otherwise (no count,
-// a miscount) the layout the data hold, never records decoded across their boundaries.
+// or 8 bytes) is the one the records read as, the count choosing among those that do (a count
+// of 0, none, or one that a clock taking punches while disabled got wrong); when none reads,
+// the read fails. Never records decoded across their boundaries.
+//
+// Failures worth a line for the user (an encrypted session, a refused comm key, a clock that
+// answers on neither transport, records in no known layout) are kept for MotivoDeFalla.
 //
 // Memory: the records of ReadGeneralLogData stay as the device's raw bytes and are decoded one
-// at a time by SSR_GetGeneralLogData, so a read takes little more than the data set itself.
+// at a time by SSR_GetGeneralLogData, so a read takes little more than the data set itself
+// (32 MiB at most); they are released when the last record has been given.
 // Users (a few thousand at most) are decoded once and kept for the lookups of this connection.
 //
 // Text: in memory every text is UTF-8. Names and passwords on the device are 8-bit bytes. On
@@ -34,8 +45,9 @@
 // matches the user with the same value ("0042" finds "42"), since clocks hold numbers.
 //
 // Templates and faces travel as Base64 text of the device's bytes; their length out values are
-// the byte counts. Faces use our extension commands (CMD_FACE_RRQ/WRQ); a real device answers
-// ACK_UNKNOWN, which reads as "no face" / false.
+// the byte counts. Faces are read as face clocks give them (cmd 150, a 2 576-byte record), else
+// by our extension (CMD_FACE_RRQ), and written by our extension (CMD_FACE_WRQ); a clock that
+// knows neither answers ACK_UNKNOWN, which reads as "no face" / false.
 //
 // The card number is one value, as in the vendor SDK: user reads set it to the card of the user
 // returned (0 when they return none), SetStrCardNumber sets it, SSR_SetUserInfo writes it. It
@@ -44,6 +56,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -111,6 +124,9 @@ class ZkSdk : public ClockSdk {
   bool Conectado() const override { return conectado_; }
   bool DisableDeviceWithTimeOut(int32_t maquina, int32_t segundos) override;
   bool EnableDevice(int32_t maquina, bool habilitar) override;
+  bool GetDeviceTime(int32_t maquina, int32_t& anio, int32_t& mes, int32_t& dia, int32_t& hora,
+                     int32_t& minuto, int32_t& segundo) override;
+  std::string MotivoDeFalla(const std::string& ip) override;
 
   // Where the one warning per connection about a received checksum goes (standard error when
   // unset).
@@ -128,6 +144,9 @@ class ZkSdk : public ClockSdk {
   bool AbreUdp(uint32_t ip, uint16_t puerto);
   bool Saluda();
   void Rompe();
+  void LiberaMarcaciones();
+  // Keeps the first reason of a failure worth telling, for MotivoDeFalla.
+  void AnotaMotivo(std::string motivo);
   bool EnviaTodo(const uint8_t* p, size_t n);
   std::optional<uint16_t> Envia(uint16_t comando, const Bytes& datos);
   // The next packet answering request `id`, or nullopt at the deadline (the connection stays)
@@ -181,6 +200,9 @@ class ZkSdk : public ClockSdk {
   std::chrono::milliseconds espera_;
   std::function<void(const std::string&)> bitacora_;
   bool avisoChecksum_ = false;
+  std::string motivo_, ipMotivo_;
+  bool recibioAlgo_ = false;  // some byte came from the device since Connect_Net began
+  std::set<std::pair<uint32_t, uint16_t>> soloUdp_;  // clocks whose TCP port never answers
   uint32_t claveComm_ = 0;
   int fd_ = -1;
   bool udp_ = false;

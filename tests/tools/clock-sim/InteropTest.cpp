@@ -9,6 +9,7 @@
 
 #include "clock-sim/Emulador.h"
 #include "clock-sim/Genera.h"
+#include "clock-sim/Perfil.h"
 #include "clock/zk/ZkSdk.h"
 #include "kit/Fixtures.h"
 
@@ -40,10 +41,14 @@ TEST(InteropTest, NodeZklibLeeUsuariosYMarcacionesYBorraElRegistro) {
   ASSERT_TRUE(fs::exists(kInterop / "node_modules/node-zklib/zklib.js"))
       << "node-zklib is missing: run scripts/setup";
   // A current clock over TCP; an old one: UDP only, 28-byte users, 16-byte records (what
-  // node-zklib expects on UDP). Enough users and records for chunked reads of both.
-  for (bool viejo : {false, true}) {
-    SCOPED_TRACE(viejo ? "udp" : "tcp");
+  // node-zklib expects on UDP); the firmware profiles it can read (not "solo-udp": like the
+  // clients of the field reports, it stays on a TCP connection that never answers). Enough users
+  // and records for chunked reads of each.
+  for (const auto& [perfil, viejo] :
+       {std::pair{"", false}, {"usuarios28", true}, {"trozos", false}}) {
+    SCOPED_TRACE(perfil);
     EstadoReloj e;
+    e.perfil = perfil;
     Genera(e, {viejo ? 30 : 60, viejo ? 2000 : 20000, 11, SegundosCiviles({2025, 6, 1, 0, 0, 0})});
     e.usuarios[1].nombre = "Abcdefghijklmnopqrstuvw";  // 23 characters
     e.usuarios[2].tarjeta = 4000000001u;
@@ -51,6 +56,7 @@ TEST(InteropTest, NodeZklibLeeUsuariosYMarcacionesYBorraElRegistro) {
       e.formatoUsuario = 28;
       e.formatoMarcacion = 16;
     }
+    AplicaPerfil(e);
     Opciones op;
     op.direccion = kIp;
     op.puerto = 0;
