@@ -73,6 +73,12 @@ class ClockSdk {
   virtual bool SetDeviceTime2(int32_t maquina, int32_t anio, int32_t mes, int32_t dia, int32_t hora,
                               int32_t minuto, int32_t segundo) = 0;  // [108]
   virtual bool ClearAdministrators(int32_t maquina) = 0;             // [3]
+
+  // Why the last Connect_Net answered false, when the clock said: kClaveRechazada when it
+  // refused the communication key, else 0.
+  virtual int32_t UltimoError() { return 0; }
 };
+
+constexpr int32_t kClaveRechazada = 1;
 
 }  // namespace lector::clock

@@ -83,8 +83,8 @@ class Operaciones : public ConServicio {
 
 TEST_F(Operaciones, VerifiesOnceKeepsOneClockAndNeverAnswersForAnUncheckedOne) {
   l.estado.ModoLog = true;
-  const std::string c2 = " Connect_Net(\"127.0.0.2\",4370) GetSerialNumber(0)";
-  const std::string c3 = " Connect_Net(\"127.0.0.3\",4370) GetSerialNumber(0)";
+  const std::string c2 = " SetCommPassword(0) Connect_Net(\"127.0.0.2\",4370) GetSerialNumber(0)";
+  const std::string c3 = " SetCommPassword(0) Connect_Net(\"127.0.0.3\",4370) GetSerialNumber(0)";
   struct {
     const char *ip, *esperado, *fisico;
     bool conectable, resultado;
@@ -98,7 +98,14 @@ TEST_F(Operaciones, VerifiesOnceKeepsOneClockAndNeverAnswersForAnUncheckedOne) {
       {"127.0.0.2", "S1", "S1", true, true, c2, {"S1", ""}, kLampVerde},
       {"127.0.0.9", "X", "X", true, false, "", {"S1", ""}, kLampRojo},  // no echo: registry kept
       // A refused attempt drops the held connection: S1 must not be answered unchecked.
-      {"127.0.0.3", "B", "B", false, false, " Connect_Net(\"127.0.0.3\",4370)", {}, kLampRojo},
+      {"127.0.0.3",
+       "B",
+       "B",
+       false,
+       false,
+       " SetCommPassword(0) Connect_Net(\"127.0.0.3\",4370)",
+       {},
+       kLampRojo},
       {"127.0.0.2", "S1", "S1", true, true, c2, {"S1", ""}, kLampVerde},
       {"127.0.0.2", " ABC1 ", "ABC1", true, true, c2, {" ABC1 ", ""}, kLampVerde},  // trimmed
       // Another device is let go at once, so the next request checks again.
@@ -153,7 +160,7 @@ TEST_F(Operaciones, DisconnectOnlyTheRegisteredClock) {
   DesconectaReloj(l, "S1");
   EXPECT_THAT(sdk.llamadas, ElementsAre("Disconnect()"));
   EXPECT_TRUE(ConectaReloj(l, "127.0.0.2", "S1"));
-  EXPECT_EQ(sdk.llamadas.size(), 3u);
+  EXPECT_EQ(sdk.llamadas.size(), 4u);
 }
 
 // Record reading: the month files, the duplicate window, the counters, what the window shows and

@@ -391,6 +391,7 @@ bool ZkSdk::Saluda() {
     const auto clave = ClaveComm(claveComm_, sesion_);
     r = Pide(CMD_AUTH, Bytes(clave.begin(), clave.end()));
     if (!r) return false;
+    if (r->comando != CMD_ACK_OK) ultimoError_ = kClaveRechazada;
   }
   if (r->comando != CMD_ACK_OK) return false;
   // The vendor SDK announces itself; old firmware may not know the option, which is no matter.
@@ -400,6 +401,7 @@ bool ZkSdk::Saluda() {
 
 bool ZkSdk::Connect_Net(const std::string& ip, int32_t puerto) {
   Disconnect();
+  ultimoError_ = 0;
   avisoChecksum_ = false;
   marcaciones_.clear();
   marcaciones_.shrink_to_fit();

@@ -108,6 +108,7 @@ class ZkSdk : public ClockSdk {
   bool SetDeviceTime2(int32_t maquina, int32_t anio, int32_t mes, int32_t dia, int32_t hora,
                       int32_t minuto, int32_t segundo) override;
   bool ClearAdministrators(int32_t maquina) override;
+  int32_t UltimoError() override { return ultimoError_; }
 
   // Where the one warning per connection about a received checksum goes (standard error when
   // unset).
@@ -176,6 +177,7 @@ class ZkSdk : public ClockSdk {
   std::chrono::milliseconds espera_;
   std::function<void(const std::string&)> bitacora_;
   bool avisoChecksum_ = false;
+  int32_t ultimoError_ = 0;  // why the last Connect_Net failed, when the clock said
   uint32_t claveComm_ = 0;
   int fd_ = -1;
   bool udp_ = false;
