@@ -176,6 +176,7 @@ constexpr size_t kNumPasos = sizeof kPasos / sizeof kPasos[0];
 // and the fourth counted failure gives the cycle up and forces a new sign-in.
 void UnCiclo(Lector& l) {
   Ciclo c{l};
+  l.estado.ClavesRechazadas.clear();  // a refused key is told once per cycle
   int errores = 0, transitorias = 0;
   for (size_t paso = 0; paso < kNumPasos;) {
     try {

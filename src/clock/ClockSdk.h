@@ -88,6 +88,11 @@ class ClockSdk {
   // as words for the activity list; empty when there is nothing better to say than "failed".
   // Told once: a later visit that never reaches the clock does not repeat an old reason.
   virtual std::string MotivoDeFalla(const std::string& ip) = 0;
+  // Why the last Connect_Net answered false, when the clock said: kClaveRechazada when it
+  // refused the communication key, else 0.
+  virtual int32_t UltimoError() { return 0; }
 };
+
+constexpr int32_t kClaveRechazada = 1;
 
 }  // namespace lector::clock

@@ -3,6 +3,7 @@
 #include <exception>
 #include <new>
 
+#include "clock/ClaveComm.h"
 #include "clock/ClockSdk.h"
 #include "support/Falla.h"
 #include "support/Log.h"
@@ -29,9 +30,12 @@ void Olvida(Lector& l, const std::string& serial) {
 // A connection attempt drops whatever connection the SDK object held, also when it fails: the
 // clock registered until then is no longer connected, and left registered it would be answered
 // true unchecked while every call to it fails.
-bool Conecta(Lector& l, const std::string& ip) {
+bool Conecta(Lector& l, const std::string& ip, const std::string& serial) {
   l.estado.ConnectionRegistry.clear();
-  return l.Sdk().Connect_Net(ip, kPuertoReloj);
+  PreparaClave(l, serial);
+  if (l.Sdk().Connect_Net(ip, kPuertoReloj)) return true;
+  AvisaSiClaveRechazada(l, serial);
+  return false;
 }
 
 }  // namespace
@@ -48,7 +52,7 @@ bool ConectaReloj(Lector& l, const std::string& ip, const std::string& serial) {
   try {
     EscribeLog(l, "ConectaReloj " + ip + " - " + serial);
     l.display.SetLamp(kLampRojo);
-    if (l.Alcance().MidePing(ip) >= 0 && Conecta(l, ip)) {
+    if (l.Alcance().MidePing(ip) >= 0 && Conecta(l, ip, serial)) {
       resultado = true;
       if (registro.size() < 2) registro.resize(2);
       registro[0] = serial;

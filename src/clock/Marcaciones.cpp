@@ -6,13 +6,18 @@
 
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <string_view>
+#include <vector>
 
 #include "clock/AvisosReloj.h"
 #include "clock/ClockSdk.h"
 #include "clock/Conexion.h"
 #include "server/Servicio.h"
+#include "support/Archivos.h"
 #include "support/CodePage.h"
 #include "support/Falla.h"
 #include "support/Log.h"
@@ -42,7 +47,7 @@ std::string MesDe(const FechaHora& fecha) {
 class Anexo {
  public:
   explicit Anexo(std::filesystem::path ruta) : ruta_(std::move(ruta)) {
-    fd_ = ::open(ruta_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    fd_ = AbreSinEnlace(ruta_, O_RDWR | O_APPEND | O_CREAT);
     if (fd_ < 0) FallaArchivo("No se puede abrir", ruta_, errno);
     QuitaLineaCortada();
   }
@@ -123,7 +128,7 @@ std::filesystem::path MarcaPendiente(const std::filesystem::path& rutaReloj) {
 
 void Vuelca(Anexo& general, Anexo& reloj, const std::filesystem::path& marca) {
   if (general.Pendiente().empty()) return;
-  if (int fd = ::open(marca.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644); fd >= 0) ::close(fd);
+  if (int fd = AbreSinEnlace(marca, O_WRONLY | O_CREAT); fd >= 0) ::close(fd);
   general.Escribe();
   general.Sincroniza();
   reloj.Escribe();
@@ -131,17 +136,35 @@ void Vuelca(Anexo& general, Anexo& reloj, const std::filesystem::path& marca) {
   std::filesystem::remove(marca, ec);
 }
 
+// A text field of a record line as it can be stored: a comma would add a field and a control
+// character would split or end the line, so each becomes "?". True when something was replaced.
+bool CampoDeLinea(std::string& destino, const std::string& campo) {
+  bool cambiado = false;
+  for (char c : campo) {
+    const auto u = static_cast<unsigned char>(c);
+    const bool rompe = c == ',' || u < 0x20 || u == 0x7f;
+    destino += rompe ? '?' : c;
+    cambiado |= rompe;
+  }
+  return cambiado;
+}
+
 // After a reading cut between its two writes: the whole lines of this clock in the general file
 // beyond those its own file holds go to the clock file (and to LineasLeidas), so that they count
 // as known instead of being written to the general file again.
 void CompletaReloj(Lector& l, const std::filesystem::path& rutaGeneral,
                    const std::filesystem::path& rutaReloj, const std::string& relojId) {
-  // Only a file's lines can be completed; a device there (a full disk's stand-in) reads forever.
+  // Only a file's lines can be completed; a device there (a full disk's stand-in) reads forever,
+  // and a link is not followed.
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(rutaGeneral, ec)) return;
+  if (std::filesystem::symlink_status(rutaGeneral, ec).type() !=
+      std::filesystem::file_type::regular)
+    return;
   std::ifstream general(rutaGeneral, std::ios::binary);
   auto& lineas = l.estado.LineasLeidas;  // slot 0 empty, the file's lines, a last empty slot
-  const std::string prefijo = relojId + ",";
+  std::string prefijo;
+  CampoDeLinea(prefijo, relojId);
+  prefijo += ',';
   size_t iguales = 0;
   std::string linea, faltan;
   while (std::getline(general, linea)) {
@@ -187,7 +210,7 @@ void CargaLineas(Lector& l, const std::filesystem::path& ruta) {
       s = Cp1252AUtf8(std::string(p, n));
   };
 
-  int fd = ::open(ruta.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = AbreSinEnlace(ruta, O_RDONLY);
   if (fd < 0) FallaArchivo("No se puede leer", ruta, errno);
   // Room for as many lines as the file can hold (a record line has at least 27 bytes), so the
   // list is not copied while it grows.
@@ -250,29 +273,62 @@ void Numero(std::string& s, long long n) {
 }
 
 // clock id, serial, year, month, day, hour, minute, enrolment, verify mode, in/out mode, work
-// code, tag: 12 fields joined by ",". Control characters from the clock would split the line in
-// the file, so they are shown as "?".
-void ArmaLinea(std::string& s, const std::string& relojId, const std::string& serial,
+// code, tag: always 12 fields joined by ",". True when a text field had to be altered.
+bool ArmaLinea(std::string& s, const std::string& relojId, const std::string& serial,
                const std::string& enrolamiento, int32_t verificacion, int32_t entradaSalida,
                int32_t anio, int32_t mes, int32_t dia, int32_t hora, int32_t minuto,
                int32_t codigoTrabajo, int16_t etiqueta) {
   s.clear();
-  s += relojId;
+  bool cambiado = CampoDeLinea(s, relojId);
   s += ',';
-  s += serial;
+  cambiado |= CampoDeLinea(s, serial);
   for (int32_t v : {anio, mes, dia, hora, minuto}) {
     s += ',';
     Numero(s, v);
   }
   s += ',';
-  for (char c : enrolamiento) s += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+  cambiado |= CampoDeLinea(s, enrolamiento);
   for (int32_t v : {verificacion, entradaSalida, codigoTrabajo}) {
     s += ',';
     Numero(s, v);
   }
   s += ',';
   Numero(s, etiqueta);
+  return cambiado;
 }
+
+// The lines stored before the reading, indexed: for each distinct line the last slot that holds
+// it, in an open-addressing table of slot numbers. A line is in the window from slot `desde` to
+// the end exactly when its last slot is at or after `desde`, so each record costs one probe
+// whatever the file's size or the records' order.
+class Recientes {
+ public:
+  explicit Recientes(const std::vector<std::string>& lineas) : lineas_(lineas) {
+    const size_t n = lineas.empty() ? 0 : lineas.size() - 1;  // the last slot is never searched
+    if (n >= UINT32_MAX) throw Falla(kDesbordamiento, "Demasiadas líneas en el archivo del mes");
+    size_t capacidad = 16;
+    while (capacidad < 2 * n) capacidad <<= 1;
+    tabla_.assign(capacidad, 0);
+    mascara_ = capacidad - 1;
+    for (size_t i = 0; i < n; ++i) tabla_[Celda(lineas[i])] = static_cast<uint32_t>(i + 1);
+  }
+
+  bool Esta(const std::string& linea, size_t desde) const {
+    const uint32_t ultima = tabla_[Celda(linea)];
+    return ultima != 0 && ultima - 1 >= desde;
+  }
+
+ private:
+  size_t Celda(std::string_view linea) const {
+    size_t i = std::hash<std::string_view>{}(linea)&mascara_;
+    while (tabla_[i] != 0 && lineas_[tabla_[i] - 1] != linea) i = (i + 1) & mascara_;
+    return i;
+  }
+
+  const std::vector<std::string>& lineas_;
+  std::vector<uint32_t> tabla_;  // slot + 1; 0 for an empty cell
+  size_t mascara_ = 0;
+};
 
 std::string Visible(const std::string& s) {
   std::string r;
@@ -354,23 +410,27 @@ std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::str
       EscribeLog(l, "Append new");
       Anexo reloj(rutaReloj);
       Anexo general(rutaGeneral);
+      const Recientes recientes(l.estado.LineasLeidas);
+      long long alterados = 0;
       std::string enrolamiento, linea;
       int32_t verificacion = 0, entradaSalida = 0, anio = 0, mes = 0, dia = 0, hora = 0, minuto = 0,
               segundo = 0, codigoTrabajo = 0;
       while (sdk.SSR_GetGeneralLogData(0, enrolamiento, verificacion, entradaSalida, anio, mes, dia,
                                        hora, minuto, segundo, codigoTrabajo)) {
-        ArmaLinea(linea, relojId, serial, enrolamiento, verificacion, entradaSalida, anio, mes, dia,
-                  hora, minuto, codigoTrabajo, etiqueta);
+        if (ArmaLinea(linea, relojId, serial, enrolamiento, verificacion, entradaSalida, anio, mes,
+                      dia, hora, minuto, codigoTrabajo, etiqueta))
+          ++alterados;
         // The line is looked up as the file will give it back: a character the code page cannot
         // hold is stored as "?", and compared as the original it would never be found again and
         // be written anew on every reading.
         if (!EsAscii(linea.data(), linea.size())) linea = Cp1252AUtf8(Utf8ACp1252(linea));
-        // Records read back in stored order sit in the slot after their position: that slot is
-        // tried first, then the whole window.
+        // Known when a slot from max(read - 10, 0) to the end holds the line. Records read back
+        // in stored order sit in the slot after their position: that slot is tried first.
         const auto& lineas = l.estado.LineasLeidas;
         const size_t propia = static_cast<size_t>(leidos) + 1;
-        const bool conocida = (propia + 1 < lineas.size() && lineas[propia] == linea) ||
-                              EstaEnRecientes(l, linea, static_cast<long>(leidos));
+        const bool conocida =
+            (propia + 1 < lineas.size() && lineas[propia] == linea) ||
+            recientes.Esta(linea, leidos > 10 ? static_cast<size_t>(leidos - 10) : 0);
         if (!conocida) {
           std::string bytes = Utf8ACp1252(linea);
           bytes += "\r\n";
@@ -392,6 +452,10 @@ std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::str
       general.Cierra();
       reloj.Cierra();
       hecho.cargadas = true;
+      if (alterados > 0)
+        l.display.AddLog("Reloj " + relojId + ": " + std::to_string(alterados) +
+                         " registros con comas o caracteres de control; se guardaron con \"?\" "
+                         "en su lugar");
       l.display.DoEvents();
     }
     l.display.SetCaption(kTituloVentana);

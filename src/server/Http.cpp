@@ -10,6 +10,7 @@
 #include <new>
 #include <sstream>
 
+#include "support/Archivos.h"
 #include "support/Falla.h"
 #include "support/Log.h"
 
@@ -64,6 +65,38 @@ struct LiberaLista {
   void operator()(curl_slist* s) const { curl_slist_free_all(s); }
 };
 
+std::string QueFallo(CURLcode codigo, const std::string& detalle) {
+  switch (codigo) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return "no se encontró el servidor por su nombre";
+    case CURLE_COULDNT_CONNECT:
+      return "el servidor rechazó la conexión o no se pudo llegar a él";
+    case CURLE_OPERATION_TIMEDOUT:
+      return "se agotó el tiempo de espera";
+    case CURLE_PEER_FAILED_VERIFICATION:
+      if (detalle.find("name") != std::string::npos)
+        return "el certificado del servidor no corresponde a su nombre de host";
+      return "el certificado del servidor no es de confianza";
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      return "problema con el certificado del servidor";
+    case CURLE_SSL_CONNECT_ERROR:
+      return "falló la conexión segura (TLS) con el servidor";
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return "la dirección del servicio no es http:// ni https://";
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+      return "se cortó la conexión con el servidor";
+    default:
+      return "falló la conexión con el servidor";
+  }
+}
+
 // One request: a fresh handle with the four limits and nothing carried over.
 class Peticion {
  public:
@@ -115,10 +148,11 @@ class Peticion {
     return codigo_ == CURLE_OK;
   }
 
+  // What failed, in words a user can act on, then libcurl's own text for diagnosis.
   std::string Descripcion() const {
     std::string d = curl_easy_strerror(codigo_);
     if (error_[0]) d += std::string(": ") + error_;
-    return d;
+    return QueFallo(codigo_, error_) + " (" + d + ")";
   }
 
   // Whether a response status line arrived, so that its text (even partial) can be read.
@@ -141,6 +175,10 @@ class Peticion {
 
 std::string FallaConexion(Lector& l, const std::string& descripcion) {
   EscribeLog(l, "Error en conexión con el servidor: " + descripcion);
+  // The activity list hears of a failure when it starts or changes, not at every request.
+  if (l.estado.FallaConexion != descripcion)
+    l.display.AddLog("Error en conexión con el servidor: " + descripcion);
+  l.estado.FallaConexion = descripcion;
   return "Error";
 }
 
@@ -150,6 +188,7 @@ std::string HttpGet(Lector& l, const std::string& url) {
   try {
     Peticion p(url, l.limiteHttpMs);
     if (!p.Envia()) return FallaConexion(l, p.Descripcion());
+    l.estado.FallaConexion.clear();
     l.reloj.Dormir(kPausaMs);
     return p.Respuesta();
   } catch (...) {
@@ -163,6 +202,7 @@ std::string HttpPostForm(Lector& l, const std::string& url, const std::string& c
     p.Cabecera("Content-Type: application/x-www-form-urlencoded");
     p.Cuerpo(cuerpo);
     if (!p.Envia()) return FallaConexion(l, p.Descripcion());
+    l.estado.FallaConexion.clear();
     l.reloj.Dormir(kPausaMs);
     return p.Respuesta();
   } catch (...) {
@@ -208,16 +248,12 @@ std::string HttpUploadFile(Lector& l, const std::string& nombreArchivo, std::str
 }
 
 std::string ReadWholeFile(const std::filesystem::path& ruta) {
-  std::error_code ec;
-  if (!std::filesystem::exists(ruta, ec)) std::ofstream(ruta, std::ios::binary | std::ios::app);
-  std::ifstream f(ruta, std::ios::binary);
-  // Only a file is sent whole: a device in its place would be read forever.
-  if (!f || !std::filesystem::is_regular_file(ruta, ec))
+  // Only a file is sent, and not through a link: a device would be read forever, a link would
+  // upload a file from elsewhere.
+  std::string contenido;
+  if (!LeeArchivo(ruta, contenido, true))
     throw Falla(kAccesoArchivo, "Error de acceso a ruta/archivo: " + ruta.string());
-  std::ostringstream s;
-  s << f.rdbuf();
-  if (f.bad()) throw Falla(kAccesoArchivo, "Error de acceso a ruta/archivo: " + ruta.string());
-  return s.str();
+  return contenido;
 }
 
 std::string CodificaValor(const std::string& valor) {

@@ -6,6 +6,7 @@
 #include "support/Falla.h"
 #include "support/Log.h"
 #include "support/Texto.h"
+#include "support/Visible.h"
 
 namespace lector::server {
 namespace {
@@ -100,6 +101,12 @@ void LlenaListaRelojes(std::vector<DatosReloj>& lista, const std::string& respue
       r.Numero = r.Conectado = r.Intervalo = 0;
       r.NumeroDefecto = f.numero;
       r.Defecto = f.descripcion;
+    }
+    // The field names an IPv4 address; a host name would send the clock's commands wherever
+    // it resolves (localhost included).
+    if (!r.NumeroDefecto && !EsIpv4(r.IP)) {
+      r.NumeroDefecto = kArgumentoInvalido;
+      r.Defecto = "Dirección IP no válida: \"" + SinControles(r.IP) + "\"";
     }
   }
 }

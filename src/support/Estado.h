@@ -44,6 +44,10 @@ struct Estado {
   std::vector<std::string> LineasLeidas;
   std::vector<std::string> ConnectionRegistry;
   std::string OperacionActual;
+  // The last request's transport failure, in words ("" after an answer): shown by the login.
+  std::string FallaConexion;
+  // Serials whose refused communication key was told this cycle (a text list).
+  std::vector<std::string> ClavesRechazadas;
   int32_t PingTiempo = 0;  // round-trip time of the last answered echo
   // A cycle is running; a cycle asked for meanwhile ("Cargar") runs right after it.
   bool CicloEnCurso = false, CicloPendiente = false;

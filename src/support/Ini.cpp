@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <fstream>
 #include <random>
 #include <sstream>
 
+#include "support/Archivos.h"
 #include "support/CodePage.h"
 #include "support/Falla.h"
 
@@ -111,22 +113,16 @@ Ubicacion Busca(const std::vector<std::string>& lineas, const std::string& secci
 }
 
 bool LeeBytes(const std::filesystem::path& archivo, std::string& contenido) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(archivo, ec)) return false;
-  std::ifstream f(archivo, std::ios::binary);
-  if (!f) return false;
-  std::ostringstream s;
-  s << f.rdbuf();
-  contenido = s.str();
-  return true;
+  return LeeArchivo(archivo, contenido);
 }
 
 // Writes the whole file through a temporary one and a rename, so that a crash leaves either
 // the old or the new settings, never half of them.
 bool EscribeBytes(const std::filesystem::path& archivo, const std::string& contenido) {
-  std::filesystem::path temporal = archivo;
-  temporal += ".tmp" + std::to_string(getpid());
-  int fd = ::open(temporal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  // A fresh name made exclusively beside the file: whatever already sits at a name is never
+  // opened, truncated or re-permissioned.
+  std::string temporal = archivo.string() + ".XXXXXX";
+  int fd = ::mkostemp(temporal.data(), O_CLOEXEC);
   if (fd < 0) return false;
   bool ok = ::fchmod(fd, 0600) == 0;
   const char* p = contenido.data();
@@ -346,6 +342,41 @@ std::string LeeUrlBase(const Lector& l) {
   if (url.empty()) url = kUrlBasePorDefecto;
   if (url.back() != '/') url += '/';
   return url;
+}
+
+namespace {
+
+// A serial names a key of the file: only characters that cannot end or break a key line.
+bool SerialComoClave(const std::string& serial) {
+  if (serial.empty() || serial.size() > 64) return false;
+  for (unsigned char c : serial)
+    if (!std::isalnum(c) && c != '-' && c != '_' && c != '.') return false;
+  return true;
+}
+
+}  // namespace
+
+int32_t ClaveComunicacion(const Lector& l, const std::string& serial) {
+  if (!SerialComoClave(serial)) return 0;
+  const std::string texto = Decodifica(LeeIni(l.ArchivoIni(), kSeccionClaves, serial, ""));
+  try {
+    const int32_t clave = texto.empty() ? 0 : AEntero32(texto);
+    return clave >= 0 && clave <= kClaveComunicacionMaxima ? clave : 0;
+  } catch (const Falla&) {
+    return 0;
+  }
+}
+
+std::string GuardaClaveComunicacion(const Lector& l, const std::string& serial,
+                                    const std::string& clave) {
+  if (!SerialComoClave(serial))
+    return "El serial solo puede tener letras, números, \"-\", \"_\" y \".\".";
+  bool valida = !clave.empty() && clave.size() <= 6;
+  for (unsigned char c : clave) valida = valida && std::isdigit(c);
+  if (!valida) return "La clave de comunicación es un número de 0 a 999999.";
+  if (!GrabaIni(l.ArchivoIni(), kSeccionClaves, serial, Codifica(std::to_string(std::stol(clave)))))
+    return "No se pudo escribir " + l.ArchivoIni().string();
+  return "";
 }
 
 }  // namespace lector

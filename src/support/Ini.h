@@ -1,6 +1,7 @@
 #pragma once
 // The settings file Lector.ini: a small INI layer with profile-function semantics, the
 // scrambling of values, and loading/saving the four login settings.
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -29,6 +30,15 @@ void CargaConfig(Lector& l);
 // Saves the settings; the keys whose text cannot be scrambled are left as they were and their
 // names ("USER", "PASS") come back so the login window can tell the user.
 std::vector<std::string> GuardaConfig(Lector& l);
+
+// Communication keys of the clocks that have one: section "RELOJES", key the clock's serial,
+// value scrambled like the password. 0 (no key) when missing or unreadable.
+constexpr const char* kSeccionClaves = "RELOJES";
+constexpr int32_t kClaveComunicacionMaxima = 999999;
+int32_t ClaveComunicacion(const Lector& l, const std::string& serial);
+// Stores a key typed as decimal text; "" on success, else the reason in words.
+std::string GuardaClaveComunicacion(const Lector& l, const std::string& serial,
+                                    const std::string& clave);
 
 // The service's base URL: section "SERVIDOR", key "URL" (plain text), else the default.
 std::string LeeUrlBase(const Lector& l);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "support/Archivos.h"
 #include "support/CodePage.h"
 
 namespace lector {
@@ -13,7 +14,8 @@ void EscribeLog(Lector& l, const std::string& texto) {
   if (!l.estado.ModoLog) return;
   std::string linea =
       Utf8ACp1252(Formatea(l.reloj.Ahora(), "yyMMdd hhmmss") + ": " + texto) + "\r\n";
-  int fd = ::open(l.ArchivoLog().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  // Owner-only: with the switch on it holds the session id, cards, templates and names.
+  int fd = AbreSinEnlace(l.ArchivoLog(), O_WRONLY | O_APPEND | O_CREAT);
   if (fd < 0) return;
   // One write per line with O_APPEND keeps a line whole; loop only for a partial write.
   const char* p = linea.data();

@@ -1,6 +1,9 @@
 // The processing cycle and the task queue of a visit against service-sim, through the recording
 // SDK; then faults from the service, the disk and a clock, over two clock-sim clocks.
 #include <gmock/gmock.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <fstream>
 #include <set>
@@ -323,6 +326,10 @@ Accion EnA(clocksim::Falla f) {
 }
 // The disk faults go: whatever stands where the records folder or the month file should be.
 void Arregla(Lector& l) {
+  rlimit r{};
+  getrlimit(RLIMIT_FSIZE, &r);
+  r.rlim_cur = r.rlim_max;
+  setrlimit(RLIMIT_FSIZE, &r);
   if (!fs::is_directory(l.Marcaciones())) {
     fs::remove(l.Marcaciones());
     fs::create_directory(l.Marcaciones());
@@ -377,8 +384,19 @@ const Escenario kEscenarios[] = {
      "No se puede abrir", false},
     {"ArchivoDelMesEsUnaCarpeta", [](auto&, Lector& l, auto&) { fs::create_directory(General(l)); },
      "No se puede", false},
-    {"DiscoLleno", [](auto&, Lector& l, auto&) { fs::create_symlink("/dev/full", General(l)); },
+    // A full disk: no file of the process grows past one byte until Arregla.
+    {"DiscoLleno",
+     [](auto&, Lector&, auto&) {
+       std::signal(SIGXFSZ, SIG_IGN);
+       rlimit r{};
+       getrlimit(RLIMIT_FSIZE, &r);
+       r.rlim_cur = 1;
+       setrlimit(RLIMIT_FSIZE, &r);
+     },
      "No se puede escribir", false},
+    // A link where the month file goes is not followed.
+    {"EnlaceEnElMes", [](auto&, Lector& l, auto&) { fs::create_symlink("/dev/full", General(l)); },
+     "No se puede abrir", false},
     // A connection made whose reading fails, and a clock that cannot be connected.
     {"RelojCortaAMitad", EnA({TipoFalla::kCorta, 0, 6000}), "Reloj A desconectado.", true},
     {"RelojBasura", EnA({TipoFalla::kBasura, zk::CMD_DATA_WRRQ, 64}), "Reloj A desconectado.",

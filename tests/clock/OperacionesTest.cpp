@@ -14,6 +14,7 @@
 #include "clock/Usuarios.h"
 #include "kit/RecordingSdk.h"
 #include "server/ConServicio.h"
+#include "support/Ini.h"
 
 namespace lector::test {
 namespace {
@@ -83,8 +84,8 @@ class Operaciones : public ConServicio {
 
 TEST_F(Operaciones, VerifiesOnceKeepsOneClockAndNeverAnswersForAnUncheckedOne) {
   l.estado.ModoLog = true;
-  const std::string c2 = " Connect_Net(\"127.0.0.2\",4370) GetSerialNumber(0)";
-  const std::string c3 = " Connect_Net(\"127.0.0.3\",4370) GetSerialNumber(0)";
+  const std::string c2 = " SetCommPassword(0) Connect_Net(\"127.0.0.2\",4370) GetSerialNumber(0)";
+  const std::string c3 = " SetCommPassword(0) Connect_Net(\"127.0.0.3\",4370) GetSerialNumber(0)";
   struct {
     const char *ip, *esperado, *fisico;
     bool conectable, resultado;
@@ -98,7 +99,14 @@ TEST_F(Operaciones, VerifiesOnceKeepsOneClockAndNeverAnswersForAnUncheckedOne) {
       {"127.0.0.2", "S1", "S1", true, true, c2, {"S1", ""}, kLampVerde},
       {"127.0.0.9", "X", "X", true, false, "", {"S1", ""}, kLampRojo},  // no echo: registry kept
       // A refused attempt drops the held connection: S1 must not be answered unchecked.
-      {"127.0.0.3", "B", "B", false, false, " Connect_Net(\"127.0.0.3\",4370)", {}, kLampRojo},
+      {"127.0.0.3",
+       "B",
+       "B",
+       false,
+       false,
+       " SetCommPassword(0) Connect_Net(\"127.0.0.3\",4370)",
+       {},
+       kLampRojo},
       {"127.0.0.2", "S1", "S1", true, true, c2, {"S1", ""}, kLampVerde},
       {"127.0.0.2", " ABC1 ", "ABC1", true, true, c2, {" ABC1 ", ""}, kLampVerde},  // trimmed
       // Another device is let go at once, so the next request checks again.
@@ -153,7 +161,7 @@ TEST_F(Operaciones, DisconnectOnlyTheRegisteredClock) {
   DesconectaReloj(l, "S1");
   EXPECT_THAT(sdk.llamadas, ElementsAre("Disconnect()"));
   EXPECT_TRUE(ConectaReloj(l, "127.0.0.2", "S1"));
-  EXPECT_EQ(sdk.llamadas.size(), 3u);
+  EXPECT_EQ(sdk.llamadas.size(), 4u);
 }
 
 // Record reading: the month files, the duplicate window, the counters, what the window shows and
@@ -454,6 +462,41 @@ TEST_F(Operaciones, WriteUsersTakesCardFaceAndTemplatesFromTheService) {
   Conecta(false);
   EXPECT_EQ(EnviaUsuarios(l, "127.0.0.2", "7", "ANA", "S1"), 0);
   EXPECT_THAT(sdk.llamadas, ::testing::IsEmpty());
+}
+
+// Text fields that would add fields or split the line keep it at 12 fields, told once a reading.
+TEST_F(Operaciones, CamposQueRompenLaLineaQuedanConInterrogacion) {
+  sdk.serial = "S,1";
+  sdk.registros = {Marca(1), Marca(2), Marca(3)};
+  sdk.registros[0].enrolamiento = "1002,1,0,0,99";
+  sdk.registros[1].enrolamiento = "10\r\n03";
+  ASSERT_EQ(LeeReloj(l, 4, 2, "7", "127.0.0.2", conectado, "S,1"), "3,3");
+  for (const auto& linea : General()) EXPECT_EQ(std::count(linea.begin(), linea.end(), ','), 11);
+  EXPECT_EQ(General()[0].substr(0, 30), "7,S?1,2026,3,1,0,1,1002?1?0?0?");
+  EXPECT_THAT(display.logs, ElementsAre("Reloj 7: 3 registros con comas o caracteres de control; "
+                                        "se guardaron con \"?\" en su lugar"));
+}
+
+// Each clock's own key goes to the SDK before it connects; a refused key is told once a cycle.
+TEST_F(Operaciones, ClaveDeComunicacionPorSerialYRechazoUnaVezPorCiclo) {
+  ASSERT_EQ(GuardaClaveComunicacion(l, "S1", "123456"), "");
+  EXPECT_NE(GuardaClaveComunicacion(l, "S1]", "1"), "");
+  EXPECT_NE(GuardaClaveComunicacion(l, "S2", "1234567"), "");
+  EXPECT_EQ(LeeArchivo(l.ArchivoIni()).find("123456"), std::string::npos);  // scrambled
+  Conecta();
+  l.estado.ConnectionRegistry.clear();
+  EXPECT_TRUE(ConectaReloj(l, "127.0.0.2", "S1"));
+  EXPECT_EQ(sdk.De("SetCommPassword"), Lineas{"SetCommPassword(123456)"});
+  sdk.conectable = false;
+  sdk.ultimoError = kClaveRechazada;
+  const std::string rechazo = "Reloj S1: clave de comunicación rechazada";
+  for (int ciclo = 0; ciclo < 2; ++ciclo) {
+    l.estado.ClavesRechazadas.clear();
+    l.estado.ConnectionRegistry.clear();
+    display.logs.clear();
+    for (int i = 0; i < 2; ++i) EXPECT_FALSE(ConectaReloj(l, "127.0.0.2", "S1"));
+    EXPECT_EQ(std::count(display.logs.begin(), display.logs.end(), rechazo), 1);
+  }
 }
 
 }  // namespace

@@ -114,8 +114,9 @@ class Sistema : public ::testing::Test {
       IniciaReloj(r);
     }
     for (const std::string& clave : {primeraClave, std::string("clave9")}) {
-      Proceso configura({"src/lector", "--configurar"}, Ruta("configura.log"), Entorno(),
-                        "http://127.0.0.1:" + std::to_string(puerto_) + "\ne2e\n" + clave + "\n");
+      Proceso configura(
+          {"src/lector", "--configurar"}, Ruta("configura.log"), Entorno(),
+          "http://127.0.0.1:" + std::to_string(puerto_) + "\ns\ne2e\n" + clave + "\n");
       const bool buena = clave == "clave9";
       ASSERT_EQ(configura.Termina(), buena ? 0 : 1) << configura.Salida();
       ASSERT_EQ(std::filesystem::exists(Ruta("Lector.ini")), buena);

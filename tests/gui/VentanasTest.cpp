@@ -238,5 +238,28 @@ TEST(Inicio, SoloElArgumentoExactoLogEnciendeElRegistro) {
   }
 }
 
+// The service's texts: plain in boxes and labels, bounded in the list; a plain http:// address is
+// warned about in the login window.
+TEST_F(Ventanas, TextosDelServicioSinFormatoAcotadosYAvisoSinHttps) {
+  Qt::TextFormat formato = Qt::AutoText;
+  auto* t = new QTimer(&app);
+  QObject::connect(t, &QTimer::timeout, t, [&formato, t] {
+    if (auto* caja = qobject_cast<QMB*>(QApplication::activeModalWidget())) {
+      formato = caja->textFormat();
+      caja->button(QMB::Ok)->click();
+      t->deleteLater();
+    }
+  });
+  t->start(5);
+  p.MensajeCritico("<a href='http://127.0.0.1/'>Ingrese aquí</a>");
+  EXPECT_EQ(formato, Qt::PlainText);
+  p.AddLog(std::string(1 << 20, 'x'));
+  EXPECT_LT(Log().at(0).size(), 2100u);
+  login.MuestraModal();
+  auto* aviso = De<QLabel>(login, "Aviso");
+  EXPECT_EQ(aviso->textFormat(), Qt::PlainText);
+  EXPECT_NE(aviso->text().toStdString().find("no usa https://"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace lector::test

@@ -34,7 +34,8 @@ class RecordingSdk : public clock::ClockSdk {
   using Textos = std::map<std::pair<std::string, int32_t>, std::string>;
 
   // --- Script ---
-  bool conectable = true;  // Connect_Net's answer
+  bool conectable = true;   // Connect_Net's answer
+  int32_t ultimoError = 0;  // UltimoError's answer
   std::string serial = "SERIAL1";
   std::string firmware = "Ver 6.60 Oct 29 2012";
   std::vector<Registro> registros;
@@ -193,6 +194,7 @@ class RecordingSdk : public clock::ClockSdk {
     return ok;
   }
   std::string MotivoDeFalla(const std::string&) override { return motivo; }
+  int32_t UltimoError() override { return ultimoError; }
 
  private:
   static std::string A(int32_t n) { return std::to_string(n); }

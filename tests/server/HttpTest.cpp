@@ -54,6 +54,10 @@ TEST_F(Transporte, SinRespuestaErrorConUnaLineaYSinPausa) {
   ASSERT_EQ(log.size(), 3u);
   for (auto& x : log) EXPECT_EQ(x.rfind("Error en conexión con el servidor: ", 0), 0u) << x;
   EXPECT_TRUE(reloj.dormidas.empty());
+  // In words, and in the activity list when the failure starts or changes.
+  ASSERT_EQ(display.logs.size(), 2u);
+  EXPECT_NE((display.logs[0] + display.logs[1]).find("el servidor rechazó la conexión"),
+            std::string::npos);
 }
 
 // A proxy named by the environment serves every host but this machine's own addresses and the
@@ -115,6 +119,7 @@ TEST_F(Transporte, HttpsVerificaElCertificado) {
   httplib::SSLServer srv(cert.c_str(), clave.c_str());
   EXPECT_EQ(HttpGet(l, EnHilo(srv).Url("https") + "x"), "Error");
   EXPECT_NE(LineasLog().at(0).find("certificate"), std::string::npos) << LineasLog()[0];
+  EXPECT_NE(l.estado.FallaConexion.find("el certificado del servidor"), std::string::npos);
 }
 
 TEST(Codificacion, HostDeLaUrl) {

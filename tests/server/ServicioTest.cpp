@@ -79,11 +79,14 @@ TEST(ListaRelojes, CadaPiezaEsUnaEntradaYLosNumerosMalosSonFallas) {
   const std::string uno = "1|S1|7|Entrada|2|192.168.1.20|||||||1|5";
   const std::pair<std::string, std::string> casos[] = {
       {uno, "0::0:0"},
-      {uno + "<br><br>", "1:S1:1:5 0::0:0 0::0:0"},  // an empty piece is an empty entry
+      {uno + "<br><br>", "1:S1:1:5 0::0:0!5 0::0:0"},  // an empty entry, without an address
       {"\r\n" + uno + "\r\n<br>\r\n2|S2|8|Salida|2|10.0.0.2|||||||0| 10 \n<br>",
        "1:S1:1:5 2:S2:0:10 0::0:0"},
       {uno + "<br>2|S2|8|Salida|2|10.0.0.2|||||||1|cinco<br>", "1:S1:1:5 0:S2:0:0!13 0::0:0"},
-      {"70000|S1<br>", "0:S1:0:0!6 0::0:0"}};
+      {"70000|S1<br>", "0:S1:0:0!6 0::0:0"},
+      // Only an IPv4 address names a clock.
+      {"1|S1|7|E|2|localhost|||||||1|5<br>1|S1|7|E|2|10.0.0.022|||||||1|5<br>",
+       "1:S1:1:5!5 1:S1:1:5!5 0::0:0"}};
   for (const auto& [respuesta, entradas] : casos) {
     std::vector<DatosReloj> lista(5);
     server::LlenaListaRelojes(lista, respuesta);

@@ -1,5 +1,6 @@
 // The support functions: code page, number conversions and time formats, the machine's
 // identity, texts, fields and lists.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -8,10 +9,14 @@
 #include <gtest/gtest.h>
 
 #include "kit/Fixtures.h"
+#include "support/Archivos.h"
 #include "support/CodePage.h"
 #include "support/Falla.h"
 #include "support/Identidad.h"
+#include "support/Ini.h"
+#include "support/Log.h"
 #include "support/Texto.h"
+#include "support/Visible.h"
 
 namespace lector {
 namespace {
@@ -98,6 +103,53 @@ TEST(Texto, ParesJsonCamposYListas) {
   // taken for a registered one (removing, and the reading's recent lines: the clock operations).
   EXPECT_FALSE(EstaEnLista({"a", ""}, "") || EstaEnLista({"a", ""}, "A"));
   EXPECT_TRUE(EstaEnLista({"a", ""}, "a"));
+}
+
+// Texts of the service and the clocks as printed and listed; addresses as the fields say.
+TEST(Visible, SinControlesAcotadaIpv4YHttps) {
+  EXPECT_EQ(SinControles("a\x1b[2Jb\r\nc\x7f\u009b\u00e1"), "a?[2Jb  c??\u00e1");
+  EXPECT_EQ(Acotada("corto", 10), "corto");
+  EXPECT_EQ(Acotada("\u00e1\u00e1\u00e1", 3), "\u00e1… (6 bytes; recortado)");
+  for (const char* ip : {"127.0.0.1", "192.168.1.20", "255.255.255.255"}) EXPECT_TRUE(EsIpv4(ip));
+  for (const char* ip : {"localhost", "", "10.0.0", "10.0.0.256", "10.0.0.01", " 10.0.0.1", "::1"})
+    EXPECT_FALSE(EsIpv4(ip)) << ip;
+  EXPECT_TRUE(EsHttps("HTTPS://x/") && !EsHttps("http://x/") && !EsHttps("https:/x"));
+}
+
+// The program folder's files: the owner's only, and a link in their place is never followed.
+TEST(Archivos, SoloElDuenoYSinSeguirEnlaces) {
+  test::LectorDePrueba p;
+  Lector& l = p.l;
+  std::ofstream(l.ArchivoIni()) << "[USER]\n";
+  std::filesystem::permissions(l.ArchivoIni(), std::filesystem::perms(0644));
+  const mode_t antes = ::umask(022);
+  ProtegeCarpeta(l);
+  const mode_t despues = ::umask(antes);
+  EXPECT_EQ(despues, 077u);
+  auto modo = [](const std::filesystem::path& r) {
+    return static_cast<int>(std::filesystem::status(r).permissions()) & 0777;
+  };
+  EXPECT_EQ(modo(l.ArchivoIni()), 0600);
+  EXPECT_EQ(p.display.logs.size(), 1u);
+  ProtegeCarpeta(l);  // already private: nothing to say
+  EXPECT_EQ(p.display.logs.size(), 1u);
+  l.estado.ModoLog = true;
+  EscribeLog(l, "x");
+  EXPECT_EQ(modo(l.ArchivoLog()), 0600);
+  const auto otro = l.carpeta / "otro.txt";
+  std::ofstream(otro) << "ajeno";
+  const int modoOtro = modo(otro);
+  std::filesystem::remove(l.ArchivoLog());
+  std::filesystem::create_symlink(otro, l.ArchivoLog());
+  EscribeLog(l, "y");
+  EXPECT_EQ(test::LeeArchivo(otro), "ajeno");
+  std::string contenido;
+  EXPECT_FALSE(LeeArchivo(l.ArchivoLog(), contenido));
+  std::filesystem::remove(l.ArchivoIni());
+  std::filesystem::create_symlink(otro, l.ArchivoIni());
+  EXPECT_FALSE(GrabaIni(l.ArchivoIni(), "USER", "AUTO", "1"));
+  EXPECT_EQ(test::LeeArchivo(otro), "ajeno");
+  EXPECT_EQ(modo(otro), modoOtro);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // `lector --configurar`: the settings of a machine without a desktop, asked on the terminal.
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "support/Identidad.h"
 #include "support/Ini.h"
 #include "support/SystemClock.h"
+#include "support/Visible.h"
 
 namespace lector::app {
 namespace {
@@ -19,9 +21,9 @@ namespace {
 // What the login shows goes to the terminal; there is nobody to answer a question.
 class Terminal : public SinVentana {
  public:
-  void AddLog(const std::string& t) override { std::cout << t << std::endl; }
+  void AddLog(const std::string& t) override { std::cout << SinControles(t) << std::endl; }
   void MensajeCritico(const std::string& t) override {
-    std::cout << t << std::endl;
+    std::cout << SinControles(t) << std::endl;
     mostrado = true;
   }
   bool mostrado = false;
@@ -62,11 +64,26 @@ int Aborta(const std::string& texto) {
   return 1;
 }
 
+// Optional: the communication key of each clock that has one, by its serial. An empty serial or
+// the end of the input ends the questions.
+int ClavesDeRelojes(const Lector& l) {
+  std::string serial, texto;
+  while (Pregunta("Serial de un reloj con clave de comunicación (vacío para terminar): ", serial) &&
+         !serial.empty()) {
+    if (!Pregunta("Clave de comunicación de " + serial + " (0 = sin clave): ", texto, true)) break;
+    const std::string error = GuardaClaveComunicacion(l, serial, texto);
+    std::cout << (error.empty() ? "Clave guardada para el reloj " + serial + "." : error)
+              << std::endl;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int Configurar(const std::filesystem::path& carpeta) {
   std::signal(SIGINT, AlInterrumpir);
   std::signal(SIGTERM, AlInterrumpir);
+  ::umask(077);
   Terminal terminal;
   RelojSistema reloj;
   Lector l(terminal, reloj, carpeta);
@@ -78,6 +95,12 @@ int Configurar(const std::filesystem::path& carpeta) {
   if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0)
     return Aborta("La dirección debe empezar con http:// o https://");
   if (url.back() != '/') url += '/';
+  if (!EsHttps(url)) {
+    std::cout << AvisoSinCifrar(url) << std::endl;
+    std::string si;
+    if (!Pregunta("¿Continuar con esta dirección? (s/N): ", si) || (si != "s" && si != "S"))
+      return Aborta("Configuración cancelada.");
+  }
   if (!Pregunta("Usuario: ", usuario) || !Pregunta("Contraseña: ", clave, true))
     return Aborta("Configuración cancelada.");
 
@@ -98,7 +121,11 @@ int Configurar(const std::filesystem::path& carpeta) {
   std::filesystem::remove_all(vacia, ec);
   l.carpeta = carpeta;
   if (!e.SesionAbierta) {
-    if (!terminal.mostrado) std::cout << "El servicio no aceptó el ingreso." << std::endl;
+    // A transport failure was already told, in words, by the line of the failed request.
+    if (!e.FallaConexion.empty())
+      std::cout << "No se pudo conectar con el servicio." << std::endl;
+    else if (!terminal.mostrado)
+      std::cout << "El servicio no aceptó el ingreso." << std::endl;
     return Aborta("No se guardó la configuración.");
   }
   if (!GrabaIni(l.ArchivoIni(), "SERVIDOR", "URL", url))
@@ -108,7 +135,7 @@ int Configurar(const std::filesystem::path& carpeta) {
     return Aborta("El usuario o la contraseña tienen caracteres que Lector.ini no admite.");
   std::cout << "Ingreso correcto. Configuración guardada en " << l.ArchivoIni().string()
             << " con ingreso automático." << std::endl;
-  return 0;
+  return ClavesDeRelojes(l);
 }
 
 }  // namespace lector::app

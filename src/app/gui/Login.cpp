@@ -15,6 +15,7 @@
 #include "server/Execute.h"
 #include "support/Identidad.h"
 #include "support/Ini.h"
+#include "support/Visible.h"
 
 namespace lector::login {
 namespace {
@@ -89,9 +90,15 @@ Login::Login(app::Principal& principal) : p_(principal) {
   botones->addStretch();
   botones->addWidget(cmdOK_);
   botones->addWidget(cmdCancel_);
+  aviso_ = Etiqueta("", "Aviso", this);
+  aviso_->setTextFormat(Qt::PlainText);  // it quotes the service's address and failures
+  aviso_->setWordWrap(true);
+  aviso_->setStyleSheet("color: #b00000;");
+  aviso_->hide();
   auto* todo = new QVBoxLayout(this);
   todo->addLayout(cabecera);
   todo->addLayout(datos);
+  todo->addWidget(aviso_);
   todo->addSpacing(8);
   todo->addLayout(botones);
   todo->setSizeConstraint(QLayout::SetFixedSize);
@@ -152,6 +159,7 @@ void Login::Apertura() {
   const Estado& e = l.estado;
   SerialDisco(l);
   CargaConfig(l);
+  Avisa("");
   CRec_->setChecked(e.Recordar);
   CAuto_->setChecked(e.AutoIngreso);
   if (CRec_->isChecked()) TUser_->setText(QString::fromStdString(e.Usuario));
@@ -195,7 +203,18 @@ void Login::cmdOK_Click() {
   TPass_->setEnabled(true);
   cmdOK_->setEnabled(true);
   setCursor(Qt::ArrowCursor);
+  Avisa(e.FallaConexion);
   if (CAuto_->isChecked()) TimerIni_->start();
+}
+
+void Login::Avisa(const std::string& falla) {
+  const std::string& url = p_.lector().urlBase;
+  std::string texto = EsHttps(url) ? "" : AvisoSinCifrar(url);
+  if (!falla.empty())
+    texto +=
+        std::string(texto.empty() ? "" : "\n") + "No se pudo conectar con el servicio: " + falla;
+  aviso_->setText(QString::fromStdString(texto));
+  aviso_->setVisible(!texto.empty());
 }
 
 void Login::cmdCancel_Click() {

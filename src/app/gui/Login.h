@@ -4,6 +4,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
@@ -45,12 +46,15 @@ class Login : public QDialog {
 
  private:
   void Apertura();
+  // The warnings under the inputs: an address without https://, a failed connection.
+  void Avisa(const std::string& falla);
 
   app::Principal& p_;
   QLineEdit *TUser_, *TPass_;
   QPushButton *cmdOK_, *cmdCancel_;
   QCheckBox *CRec_, *CAuto_;
   QTimer *TimerIni_, *espera_;
+  QLabel* aviso_;
 };
 
 }  // namespace lector::login

@@ -21,6 +21,7 @@
 #include "app/gui/Login.h"
 #include "support/Identidad.h"
 #include "support/Ini.h"
+#include "support/Visible.h"
 
 #ifdef LECTOR_COVERAGE
 extern "C" void __gcov_dump();
@@ -30,6 +31,7 @@ namespace lector::app {
 namespace {
 
 constexpr int kLineasLog = 10000;
+constexpr size_t kLargoLinea = 2000;  // bytes of one activity line
 constexpr int kEsperaOcultar = 100;
 
 QString Q(const std::string& s) {
@@ -94,6 +96,7 @@ Principal::Principal(SystemClock& reloj, std::filesystem::path carpeta, bool con
   relojes_->setUniformItemSizes(true);
   log_->setUniformItemSizes(true);
   lid_ = Control(new QLabel(this), "LID");
+  lid_->setTextFormat(Qt::PlainText);
   auto* cerrar = Control(new QPushButton("<<", this), "Cerrar");
   auto* cr = Control(new QPushButton("Cargar", this), "CR");
   cerrar->setToolTip("Cerrar sesión");
@@ -157,15 +160,15 @@ Principal::~Principal() = default;
 
 void Principal::Eco(const std::string& linea) {
   if (!consola_) return;
-  std::string una = linea;
-  for (char& c : una)
-    if (c == '\r' || c == '\n') c = ' ';
-  std::fprintf(stdout, "%s\n", una.c_str());
+  // Texts of the service and the clocks may carry terminal escape sequences.
+  std::fprintf(stdout, "%s\n", SinControles(linea).c_str());
   std::fflush(stdout);
 }
 
 void Principal::AddLog(const std::string& texto) {
-  std::string linea = Formatea(l_.reloj.Ahora(), "dd/MM/yy hh:mm") + " " + texto;
+  // A line of the service can be megabytes long; the list keeps a prefix (log.txt the whole).
+  std::string linea =
+      Formatea(l_.reloj.Ahora(), "dd/MM/yy hh:mm") + " " + Acotada(texto, kLargoLinea);
   log_->insertItem(0, Q(linea));
   if (log_->count() > kLineasLog) log_->clear();
   Eco(linea);
@@ -234,6 +237,7 @@ void Principal::MensajeCritico(const std::string& texto) {
   }
   QMessageBox caja(QMessageBox::Critical, kTituloAplicacion, Q(texto), QMessageBox::Ok,
                    PadreCaja());
+  caja.setTextFormat(Qt::PlainText);  // texts of the service: no links, no markup
   ++anidado_;
   caja.exec();
   --anidado_;
@@ -245,8 +249,11 @@ bool Principal::PreguntaSiNo(const std::string& texto) {
     return false;
   }
   ++anidado_;
-  auto r = QMessageBox::question(PadreCaja(), kTituloAplicacion, Q(texto),
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+  QMessageBox caja(QMessageBox::Question, kTituloAplicacion, Q(texto),
+                   QMessageBox::Yes | QMessageBox::No, PadreCaja());
+  caja.setDefaultButton(QMessageBox::Yes);
+  caja.setTextFormat(Qt::PlainText);
+  const int r = caja.exec();
   --anidado_;
   return r != QMessageBox::No;
 }

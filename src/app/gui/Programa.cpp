@@ -15,6 +15,7 @@
 #include "app/gui/Principal.h"
 #include "clock/zk/ZkSdk.h"
 #include "app/gui/Login.h"
+#include "support/Archivos.h"
 #include "support/Ini.h"
 #include "support/Ping.h"
 #include "support/SystemClock.h"
@@ -57,10 +58,11 @@ bool Vacia(const char* variable) {
 }  // namespace
 
 void PreparaInicio(Lector& l, const std::vector<std::string>& argumentos) {
+  ProtegeCarpeta(l);
   std::error_code ec;
   std::filesystem::create_directory(l.Marcaciones(), ec);
   auto mes = l.Marcaciones() / (Formatea(l.reloj.Ahora(), "yyMM") + ".txt");
-  int fd = ::open(mes.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  int fd = AbreSinEnlace(mes, O_WRONLY | O_APPEND | O_CREAT);
   if (fd < 0)
     l.display.AddLog("No se pudo crear el archivo de marcaciones " + mes.string() + ": " +
                      std::strerror(errno));

@@ -415,6 +415,7 @@ bool ZkSdk::Saluda() {
     const auto clave = ClaveComm(claveComm_, sesion_);
     r = Pide(CMD_AUTH, Bytes(clave.begin(), clave.end()));
     if (!r) return false;
+    if (r->comando != CMD_ACK_OK) ultimoError_ = kClaveRechazada;
     if (r->comando == CMD_ACK_UNAUTH) AnotaMotivo("clave de comunicación rechazada");
   }
   if (r->comando != CMD_ACK_OK) {
@@ -428,6 +429,7 @@ bool ZkSdk::Saluda() {
 
 bool ZkSdk::Connect_Net(const std::string& ip, int32_t puerto) {
   Disconnect();
+  ultimoError_ = 0;
   avisoChecksum_ = false;
   LiberaMarcaciones();
   usuarios_.clear();

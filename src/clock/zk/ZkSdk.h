@@ -127,6 +127,7 @@ class ZkSdk : public ClockSdk {
   bool GetDeviceTime(int32_t maquina, int32_t& anio, int32_t& mes, int32_t& dia, int32_t& hora,
                      int32_t& minuto, int32_t& segundo) override;
   std::string MotivoDeFalla(const std::string& ip) override;
+  int32_t UltimoError() override { return ultimoError_; }
 
   // Where the one warning per connection about a received checksum goes (standard error when
   // unset).
@@ -203,6 +204,7 @@ class ZkSdk : public ClockSdk {
   std::string motivo_, ipMotivo_;
   bool recibioAlgo_ = false;  // some byte came from the device since Connect_Net began
   std::set<std::pair<uint32_t, uint16_t>> soloUdp_;  // clocks whose TCP port never answers
+  int32_t ultimoError_ = 0;  // why the last Connect_Net failed, when the clock said
   uint32_t claveComm_ = 0;
   int fd_ = -1;
   bool udp_ = false;
