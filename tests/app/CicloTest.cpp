@@ -11,6 +11,7 @@
 #include "app/CargaComm.h"
 #include "app/Ciclo.h"
 #include "clock-sim/Emulador.h"
+#include "clock/Conexion.h"
 #include "clock/Marcaciones.h"
 #include "clock/zk/ZkSdk.h"
 #include "kit/RecordingSdk.h"
@@ -476,6 +477,10 @@ TEST_F(Fallas, ClearingTheLogNeverErasesAPunchNotRead) {
   EXPECT_EQ(LineasDe(General(l)).size() + estado.marcaciones.size(), 401u);
   EXPECT_TRUE(estado.habilitado);
   EXPECT_EQ(sim.Tareas("2").back().respuesta, "1");
+  // A clock locked by a reader that went away unlocks itself at the time limit.
+  ASSERT_TRUE(clock::ConectaReloj(l, DireccionPropia(2), "S2"));
+  ASSERT_TRUE(zkSdk.DisableDeviceWithTimeOut(1, 1) && !relojes[0]->Copia().habilitado);
+  EXPECT_TRUE(EsperaHasta([&] { return relojes[0]->Copia().habilitado; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servicio, Fallas, ::testing::ValuesIn(kEscenarios),

@@ -205,7 +205,9 @@ void Emulador::Detiene() {
 
 EstadoReloj Emulador::Copia() const {
   std::lock_guard<std::mutex> l(mutex_);
-  return estado_;
+  EstadoReloj copia = estado_;
+  copia.VenceBloqueo();
+  return copia;
 }
 
 void Emulador::AgregaFalla(const Falla& f) {

@@ -2,6 +2,7 @@
 // What an emulated clock holds: identity, options, time, users, cards, templates, faces and
 // attendance records, plus the JSON file they are kept in. Texts are UTF-8 here; they become
 // the device's 8-bit bytes only on the wire.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -76,7 +77,13 @@ class EstadoReloj {
   std::vector<Marcacion> marcaciones;  // in time order
 
   // What clients did to the device (not kept in the file).
-  bool habilitado = true;  // false between DISABLEDEVICE and ENABLEDEVICE
+  bool habilitado = true;  // false between DISABLEDEVICE and ENABLEDEVICE (or its time limit)
+  std::optional<std::chrono::steady_clock::time_point> habilitaEn;  // DISABLEDEVICE's time limit
+  // Enabled again once the time limit of the last DISABLEDEVICE has passed.
+  void VenceBloqueo() {
+    if (!habilitado && habilitaEn && std::chrono::steady_clock::now() >= *habilitaEn)
+      habilitado = true;
+  }
   int reinicios = 0;
   std::vector<uint32_t> voces;  // CMD_TESTVOICE indexes, in order
   int refrescos = 0;            // CMD_REFRESHDATA count

@@ -163,12 +163,16 @@ Respuesta Sesion::Responde(EstadoReloj& e, const zk::Paquete& p) {
 Respuesta Sesion::Comando(EstadoReloj& e, const zk::Paquete& p) {
   const uint8_t* d = p.datos.data();
   const size_t n = p.datos.size();
+  e.VenceBloqueo();
   switch (p.comando) {
     case zk::CMD_ENABLEDEVICE:
       e.habilitado = true;
       return Ok();
     case zk::CMD_DISABLEDEVICE:
       e.habilitado = false;
+      e.habilitaEn.reset();
+      if (n >= 4 && zk::LeeU32(d) > 0)
+        e.habilitaEn = std::chrono::steady_clock::now() + std::chrono::seconds(zk::LeeU32(d));
       return Ok();
     case zk::CMD_RESTART: {
       // The device goes away: the answer is the last thing the client gets.
