@@ -90,7 +90,7 @@ void ListaRelojes(const std::string& texto) {
   server::LlenaListaRelojes(lista, texto);
   for (const auto& d : lista)
     if (d.NumeroDefecto && d.NumeroDefecto != kTipoIncompatible &&
-        d.NumeroDefecto != kDesbordamiento)
+        d.NumeroDefecto != kDesbordamiento && d.NumeroDefecto != kArgumentoInvalido)
       abort();
   if (lista.empty() || lista.size() > texto.size() / 4 + 1) abort();
   server::LoginRechazado(texto, texto);

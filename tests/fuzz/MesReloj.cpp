@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The record's line is now a whole line of the clock's file.
   std::string linea = "7,S1,2026,3,3,8,0,";
   for (char c : sdk.registros[0].enrolamiento)
-    linea += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+    linea += c == ',' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
   linea = Utf8ACp1252(linea + ",1,0,0,2");
   if (r == "1,1" &&
       ("\n" + test::LeeArchivo(rutaReloj)).find("\n" + linea + "\r\n") == std::string::npos)
