@@ -187,6 +187,10 @@ int16_t CargaComm(Lector& l, float indice) {
       return false;
     }
   };
+  auto AvisaNoEntregada = [&] {
+    l.display.AddLog(reloj + "el servidor no recibió la respuesta de la tarea " + codigo +
+                     "; se sigue en el próximo ciclo.");
+  };
   for (;;) {
     try {
       if (SyncCall(l, "comm.read.has", relojid) != "1") break;
@@ -217,11 +221,11 @@ int16_t CargaComm(Lector& l, float indice) {
       // Shown as done only once the service has the answer; one it did not take comes back in a
       // later cycle, and running it again now would repeat it for nothing.
       if (!Entregada(SendTaskReply(l, r.RelojId, codigo, respuesta, sujeto))) {
-        l.display.AddLog(reloj + "el servidor no recibió la respuesta de la tarea " + codigo +
-                         "; se sigue en el próximo ciclo.");
+        AvisaNoEntregada();
         break;
       }
-      const bool fallida = codigo != "LP" && codigo != "LU" && server::Minusculas(respuesta) == "false";
+      const bool fallida =
+          codigo != "LP" && codigo != "LU" && server::Minusculas(respuesta) == "false";
       l.display.AddLog(fallida ? kTareaFallida : kTareaCorrecta);
     } catch (...) {
       const Falla f = FallaActual();
@@ -231,8 +235,7 @@ int16_t CargaComm(Lector& l, float indice) {
       }
       fallas = 0;
       if (!respondeFalla(f)) {
-        l.display.AddLog(reloj + "el servidor no recibió la respuesta de la tarea " + codigo +
-                         "; se sigue en el próximo ciclo.");
+        AvisaNoEntregada();
         break;
       }
     }

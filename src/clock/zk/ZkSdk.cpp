@@ -622,6 +622,21 @@ bool ZkSdk::Sube(const Bytes& datos) {
 // ---------------------------------------------------------------------------------------------
 // Attendance records
 
+namespace {
+
+// A device time into the SDK's out arguments.
+void EntregaHora(const FechaHora& f, int32_t& anio, int32_t& mes, int32_t& dia, int32_t& hora,
+                 int32_t& minuto, int32_t& segundo) {
+  anio = f.anio;
+  mes = f.mes;
+  dia = f.dia;
+  hora = f.hora;
+  minuto = f.minuto;
+  segundo = f.segundo;
+}
+
+}  // namespace
+
 bool ZkSdk::ReadGeneralLogData(int32_t) {
   LiberaMarcaciones();
   motivo_.clear();
@@ -687,13 +702,7 @@ bool ZkSdk::SSR_GetGeneralLogData(int32_t, std::string& enrolamiento, int32_t& m
   enrolamiento = std::move(m.usuario);
   modoVerificacion = m.verificacion;
   modoEntradaSalida = m.estado;
-  const FechaHora f = DecodificaHora(m.hora);
-  anio = f.anio;
-  mes = f.mes;
-  dia = f.dia;
-  hora = f.hora;
-  minuto = f.minuto;
-  segundo = f.segundo;
+  EntregaHora(DecodificaHora(m.hora), anio, mes, dia, hora, minuto, segundo);
   codigoTrabajo = static_cast<int32_t>(m.codigoTrabajo);
   return true;
 }
@@ -1052,13 +1061,7 @@ bool ZkSdk::GetDeviceTime(int32_t, int32_t& anio, int32_t& mes, int32_t& dia, in
   if (!conectado_) return false;
   auto r = Pide(CMD_GET_TIME);
   if (!r || r->comando != CMD_ACK_OK || r->datos.size() < 4) return false;
-  const FechaHora f = DecodificaHora(LeeU32(r->datos.data()));
-  anio = f.anio;
-  mes = f.mes;
-  dia = f.dia;
-  hora = f.hora;
-  minuto = f.minuto;
-  segundo = f.segundo;
+  EntregaHora(DecodificaHora(LeeU32(r->datos.data())), anio, mes, dia, hora, minuto, segundo);
   return true;
 }
 
