@@ -85,6 +85,8 @@ std::string QueFallo(CURLcode codigo, const std::string& detalle) {
       return "problema con el certificado del servidor";
     case CURLE_SSL_CONNECT_ERROR:
       return "falló la conexión segura (TLS) con el servidor";
+    case CURLE_ABORTED_BY_CALLBACK:
+      return "el programa se está cerrando";
     case CURLE_UNSUPPORTED_PROTOCOL:
       return "la dirección del servicio no es http:// ni https://";
     case CURLE_GOT_NOTHING:
@@ -97,10 +99,16 @@ std::string QueFallo(CURLcode codigo, const std::string& detalle) {
   }
 }
 
+// libcurl asks about once a second, and at every chunk: a stop request ends the transfer.
+int SigueSinParada(void* parada, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const Parada*>(parada)->Pedida() ? 1 : 0;
+}
+
 // One request: a fresh handle with the four limits and nothing carried over.
 class Peticion {
  public:
-  Peticion(const std::string& url, long limiteMs) {
+  Peticion(const std::string& url, const Lector& l) {
+    const long limiteMs = l.limiteHttpMs;
     IniciaCurl();
     h_.reset(curl_easy_init());
     if (!h_) throw Falla(kFallaSubida, "No se pudo crear la petición HTTP");
@@ -116,6 +124,9 @@ class Peticion {
     curl_easy_setopt(h_.get(), CURLOPT_WRITEFUNCTION, Acumula);
     curl_easy_setopt(h_.get(), CURLOPT_WRITEDATA, &recibido_);
     curl_easy_setopt(h_.get(), CURLOPT_ERRORBUFFER, error_);
+    curl_easy_setopt(h_.get(), CURLOPT_XFERINFOFUNCTION, SigueSinParada);
+    curl_easy_setopt(h_.get(), CURLOPT_XFERINFODATA, &l.parada);
+    curl_easy_setopt(h_.get(), CURLOPT_NOPROGRESS, 0L);
     error_[0] = 0;
   }
 
@@ -186,7 +197,7 @@ std::string FallaConexion(Lector& l, const std::string& descripcion) {
 
 std::string HttpGet(Lector& l, const std::string& url) {
   try {
-    Peticion p(url, l.limiteHttpMs);
+    Peticion p(url, l);
     if (!p.Envia()) return FallaConexion(l, p.Descripcion());
     l.estado.FallaConexion.clear();
     l.reloj.Dormir(kPausaMs);
@@ -198,7 +209,7 @@ std::string HttpGet(Lector& l, const std::string& url) {
 
 std::string HttpPostForm(Lector& l, const std::string& url, const std::string& cuerpo) {
   try {
-    Peticion p(url, l.limiteHttpMs);
+    Peticion p(url, l);
     p.Cabecera("Content-Type: application/x-www-form-urlencoded");
     p.Cuerpo(cuerpo);
     if (!p.Envia()) return FallaConexion(l, p.Descripcion());
@@ -231,7 +242,7 @@ std::string HttpUploadFile(Lector& l, const std::string& nombreArchivo, std::str
   std::unique_ptr<Peticion> p;
   try {
     url += "?slots=" + CodificaValor(nombreArchivo) + "&" + extraQuery;
-    p = std::make_unique<Peticion>(url, l.limiteHttpMs);
+    p = std::make_unique<Peticion>(url, l);
     if (!usuario.empty() && !clave.empty()) p->Credenciales(usuario, clave);
     p->Cabecera(std::string("Content-Type: multipart/form-data; boundary=") + kFrontera);
     p->Cuerpo(CuerpoMultipart(nombreArchivo, ReadWholeFile(carpeta / nombreArchivo)));

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <sstream>
 
@@ -255,6 +256,9 @@ std::string LeeIni(const std::filesystem::path& archivo, const std::string& secc
 
 bool GrabaIni(const std::filesystem::path& archivo, const std::string& seccion,
               const std::string& clave, const std::string& valor) {
+  // The windows' thread and the worker both write the file: one whole rewrite at a time.
+  static std::mutex uno;
+  std::lock_guard<std::mutex> g(uno);
   const std::string s = Recorta(Utf8ACp1252(seccion)), k = Recorta(Utf8ACp1252(clave));
   // Names that the file could not give back as the same section and key are refused.
   auto malo = [](const std::string& x) { return x.find_first_of("\r\n") != std::string::npos; };
@@ -309,8 +313,10 @@ int16_t ValorHex(const std::string& par) {
 }
 
 void CargaConfig(Lector& l) {
-  auto archivo = l.ArchivoIni();
-  auto& e = l.estado;
+  CargaConfig(l.ArchivoIni(), l.estado);
+}
+
+void CargaConfig(const std::filesystem::path& archivo, Estado& e) {
   e.Recordar = Decodifica(LeeIni(archivo, "USER", "REC", "0")) == "1";
   e.AutoIngreso = Decodifica(LeeIni(archivo, "USER", "AUTO", "0")) == "1";
   e.Usuario = Decodifica(LeeIni(archivo, "USER", "USER", ""));

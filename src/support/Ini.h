@@ -27,6 +27,8 @@ std::string DecodificaHex(const std::string& texto);
 int16_t ValorHex(const std::string& par);
 
 void CargaConfig(Lector& l);
+// The same from a given file into a given state (the login window's boxes).
+void CargaConfig(const std::filesystem::path& archivo, Estado& e);
 // Saves the settings; the keys whose text cannot be scrambled are left as they were and their
 // names ("USER", "PASS") come back so the login window can tell the user.
 std::vector<std::string> GuardaConfig(Lector& l);

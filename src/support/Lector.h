@@ -6,6 +6,7 @@
 
 #include "support/Display.h"
 #include "support/Estado.h"
+#include "support/Parada.h"
 #include "support/Reachability.h"
 #include "support/SystemClock.h"
 #include "support/Temporizador.h"
@@ -34,6 +35,8 @@ struct Lector {
   // How long a service request waits to resolve and connect, and how long it may go without a
   // byte moving. Five minutes in the program; tests that make the service stall shorten it.
   long limiteHttpMs = 300000;
+  // Asked when the program is to end: service requests and the program's waits give up on it.
+  Parada parada;
 
   std::filesystem::path Marcaciones() const { return carpeta / "Marcaciones"; }
   std::filesystem::path ArchivoIni() const { return carpeta / "Lector.ini"; }

@@ -1,5 +1,7 @@
 #include "support/SystemClock.h"
 
+#include "support/Parada.h"
+
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -53,7 +55,11 @@ FechaHora RelojSistema::Ahora() {
 }
 
 void RelojSistema::Dormir(int ms) {
-  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  if (ms <= 0) return;
+  if (parada)
+    parada->Espera(ms);
+  else
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 }  // namespace lector

@@ -25,10 +25,15 @@ class SystemClock {
   float SegundosDesdeMedianoche();
 };
 
+class Parada;
+
 class RelojSistema : public SystemClock {
  public:
   FechaHora Ahora() override;
   void Dormir(int ms) override;
+
+  // When set, a wait ends as soon as the stop is asked.
+  const Parada* parada = nullptr;
 };
 
 }  // namespace lector

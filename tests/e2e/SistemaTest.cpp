@@ -64,6 +64,7 @@ class Proceso {
     return WIFEXITED(estado) ? WEXITSTATUS(estado) : -1;
   }
   void Senal(int senal) const { kill(pid_, senal); }
+  pid_t Pid() const { return pid_; }
   bool Dijo(const std::string& texto) const { return Salida().find(texto) != std::string::npos; }
   std::string Salida() const { return LeeArchivo(salida_); }
 
@@ -77,7 +78,8 @@ struct Reloj {
   std::string id, dispositivo;
   int usuarios = 0, marcaciones = 0;
   bool udp = false;
-  int porMinuto = 0;  // records one a minute from March 2026 instead: every line differs
+  int porMinuto = 0;       // records one a minute from March 2026 instead: every line differs
+  std::string falla = "";  // clock-sim's --fault
 };
 
 // Polls the processes at most five times a second.
@@ -139,6 +141,7 @@ class Sistema : public ::testing::Test {
     std::vector<std::string> args{"tools/clock-sim/clock-sim", "--address", Ip(r), "--state",
                                   Ruta(r.id + ".json")};
     if (r.udp) args.push_back("--udp");
+    if (!r.falla.empty()) args.insert(args.end(), {"--fault", r.falla});
     auto& p = dispositivos_[r.id] = std::make_unique<Proceso>(args, Ruta(r.id + ".log"));
     ASSERT_TRUE(Hasta([&] { return p->Dijo("escuchando"); }, seconds(30))) << p->Salida();
   }
@@ -220,11 +223,27 @@ TEST_F(Sistema, UnCicloLeeCadaRelojAlcanzableYElSiguienteNoAgregaNada) {
     EXPECT_TRUE(Recibido() == Lineas({"21", "22"})) << Recibido().size() << " bytes";
   }
   for (const char* id : {"23", "24"}) EXPECT_EQ(Respuesta(id, "CO"), "0") << id;
-  // Without a display every activity line goes to the standard output.
-  for (const char* linea : {"No hay área de notificación", "Leyendo relojes: 4",
-                            "Reloj Puerta 21 leido: 3000, nuevos: 3000"})
+  // Without a display every activity line goes to the standard output, and none about windows.
+  for (const char* linea : {"Leyendo relojes: 4", "Reloj Puerta 21 leido: 3000, nuevos: 3000"})
     EXPECT_TRUE(lector_->Dijo(linea)) << linea;
+  EXPECT_FALSE(lector_->Dijo("ventana")) << lector_->Salida();
   EXPECT_EQ(lector_->Termina(SIGTERM), 0);
+}
+
+// While a clock keeps the program waiting for its records: a second copy in the same folder ends
+// at once naming the first, and SIGTERM ends the first long before the clock's minute is up.
+TEST_F(Sistema, UnaCopiaPorCarpetaYSigtermNoEsperaAlRelojMudo) {
+  Inicia({{"61", "E2E61", 5, 50, false, 0, "silent@CMD_DATA_WRRQ"}});
+  ASSERT_TRUE(Hasta([&] { return lector_->Dijo("Conectando con reloj: Puerta 61"); }))
+      << lector_->Salida();
+  Proceso otra({"src/lector"}, Ruta("otra.log"), Entorno());
+  EXPECT_EQ(otra.Termina(), 1);
+  EXPECT_TRUE(otra.Dijo("ya hay un lector en ejecución en " + carpeta_.ruta().string() + " (pid " +
+                        std::to_string(lector_->Pid()) + ")"))
+      << otra.Salida();
+  const auto inicio = std::chrono::steady_clock::now();
+  EXPECT_EQ(lector_->Termina(SIGTERM), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - inicio, seconds(20));  // the clock waits 60 s
 }
 
 TEST_F(Sistema, CadaTareaSeRealizaYSeRespondeComoCorresponde) {

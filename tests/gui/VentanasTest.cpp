@@ -8,16 +8,21 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 #include <deque>
 
 #include "ServiceSim.h"
+#include "app/Ciclo.h"
+#include "app/gui/Instancia.h"
+#include "app/gui/Login.h"
 #include "app/gui/Principal.h"
 #include "app/gui/Programa.h"
+#include "clock-sim/Emulador.h"
+#include "clock/zk/ZkSdk.h"
 #include "kit/Fixtures.h"
-#include "app/gui/Login.h"
 #include "support/Ini.h"
 
 // fontconfig keeps a pattern of its own for the life of the process; the leak is not ours.
@@ -30,6 +35,8 @@ namespace {
 
 using app::Principal;
 using login::Login;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
 using QMB = QMessageBox;
 
 QApplication& Aplicacion() {
@@ -85,12 +92,17 @@ class Ventanas : public ::testing::Test {
     for (int i = 0; i < log->count(); ++i) lineas.push_back(log->item(i)->text().toStdString());
     return lineas;
   }
+  // Runs the event loop until the worker has nothing to do and cond holds.
+  bool Espera(const std::function<bool()>& cond) {
+    return QTest::qWaitFor([&] { return p.Libre() && cond(); }, 20000);
+  }
   // Signs in by hand; no cycle comes while the test runs.
   void Ingresa() {
     login.MuestraModal();
     De<QLineEdit>(login, "TUser")->setText("ana");
     De<QLineEdit>(login, "TPass")->setText("clave1");
     login.cmdOK_Click();
+    ASSERT_TRUE(Espera([&] { return !login.isVisible(); }));
     ASSERT_TRUE(l.estado.SesionAbierta);
     p.SetInterval(3600 * 1000);
   }
@@ -146,7 +158,9 @@ TEST_F(Ventanas, AperturaSegunLoRecordadoYRecordarConAutomatico) {
   EXPECT_FALSE(rec->isChecked() || aut->isChecked());
 }
 
-TEST_F(Ventanas, IngresoAutomaticoReintentaCadaTreintaSegundos) {
+// A failed automatic login says what failed, leaves the keys in the password box and retries in
+// 30 s; Enter signs in, and then no timer of the login window is left running.
+TEST_F(Ventanas, IngresoFallidoVuelveALaClaveYElManualApagaElReintento) {
   Recuerda(true, true);
   l.urlBase = "http://127.0.0.1:" + std::to_string(PuertoLibre()) + "/";  // nobody answers
   login.MuestraModal();
@@ -156,11 +170,18 @@ TEST_F(Ventanas, IngresoAutomaticoReintentaCadaTreintaSegundos) {
   EXPECT_EQ(login.cursor().shape(), Qt::ArrowCursor);
   EXPECT_TRUE(De(login, "cmdOK")->isEnabled() && De(login, "TPass")->isEnabled() &&
               !De(login, "CAuto")->isEnabled());
+  EXPECT_THAT(De<QLabel>(login, "Aviso")->text().toStdString(),
+              AllOf(HasSubstr("No se pudo conectar con el servicio en " + l.urlBase),
+                    HasSubstr("rechazó la conexión")));
+  EXPECT_EQ(login.focusWidget(), De(login, "TPass"));
+  EXPECT_EQ(De<QLineEdit>(login, "TPass")->selectedText(), "clave1");
+  EXPECT_TRUE(De<QPushButton>(login, "cmdOK")->isDefault());
 
   l.urlBase = sim.UrlBase();
-  login.TimerIni_Timer();  // the 30 s have passed
-  EXPECT_TRUE(l.estado.SesionAbierta && !login.isVisible());
-  EXPECT_TRUE(De<QTimer>(p, "TProcess")->isActive() && !reintento->isActive());
+  QTest::keyClick(De(login, "TPass"), Qt::Key_Return);
+  ASSERT_TRUE(Espera([&] { return !login.isVisible(); }));
+  EXPECT_TRUE(l.estado.SesionAbierta && De<QTimer>(p, "TProcess")->isActive() &&
+              !reintento->isActive());
 }
 
 TEST_F(Ventanas, SalirTerminaSinTocarLaConfiguracion) {
@@ -194,20 +215,24 @@ TEST_F(Ventanas, LineasDelLogArribaYLaNumero10001Vacia) {
   EXPECT_TRUE(Log().empty());
 }
 
+// Closing the session but not the program leaves it in the tray, and each cycle signs in again
+// with the credentials typed, even those Lector.ini does not keep.
 TEST_F(Ventanas, CerrarSesionSiYLuegoNoALaSalida) {
-  Recuerda(true, true);
+  Recuerda(true, false);
   Ingresa();
   Responde({QMB::No});
   p.MnuTray_Click(3);  // "Cerrar Sesión", answered No: nothing changes
-  EXPECT_TRUE(l.estado.SesionAbierta && !login.isVisible());
+  EXPECT_TRUE(Espera([&] { return l.estado.SesionAbierta && !login.isVisible(); }));
 
   Responde({QMB::Yes, QMB::No});
   p.MnuTray_Click(3);
   EXPECT_EQ(Decodifica(LeeIni(l.ArchivoIni(), "USER", "AUTO", "")), "0");
-  EXPECT_TRUE(!l.estado.SesionAbierta && login.isVisible());
+  EXPECT_TRUE(Espera([&] { return !l.estado.SesionAbierta && login.isVisible(); }));
   EXPECT_TRUE(De(login, "TUser")->isEnabled() && De(login, "TPass")->isEnabled());
   EXPECT_TRUE(QTest::qWaitFor([&] { return !p.isVisible(); }, 20000));
   EXPECT_TRUE(De<QTimer>(p, "TProcess")->isActive() && Bandeja()->isVisible());
+  p.Trabaja([this] { app::TProcess_Timer(l); });
+  EXPECT_TRUE(Espera([&] { return l.estado.SesionAbierta; }));
 }
 
 TEST_F(Ventanas, SinBandejaLaVentanaQuedaALaVistaYLaSalidaQuitaPrimeroElIcono) {
@@ -239,26 +264,100 @@ TEST(Inicio, SoloElArgumentoExactoLogEnciendeElRegistro) {
 }
 
 // The service's texts: plain in boxes and labels, bounded in the list; a plain http:// address is
-// warned about in the login window.
-TEST_F(Ventanas, TextosDelServicioSinFormatoAcotadosYAvisoSinHttps) {
-  Qt::TextFormat formato = Qt::AutoText;
+// warned about in the login window. Every box speaks Spanish, and "Configuración" with no browser
+// shows the address.
+TEST_F(Ventanas, TextosDelServicioSinFormatoAcotadosEnEspanolYAvisoSinHttps) {
+  std::vector<std::string> cajas;  // each box's format, text and buttons
   auto* t = new QTimer(&app);
-  QObject::connect(t, &QTimer::timeout, t, [&formato, t] {
-    if (auto* caja = qobject_cast<QMB*>(QApplication::activeModalWidget())) {
-      formato = caja->textFormat();
-      caja->button(QMB::Ok)->click();
-      t->deleteLater();
-    }
+  QObject::connect(t, &QTimer::timeout, t, [&cajas] {
+    auto* caja = qobject_cast<QMB*>(QApplication::activeModalWidget());
+    if (!caja) return;
+    std::string visto =
+        (caja->textFormat() == Qt::PlainText ? "plano " : "") + caja->text().toStdString() + " |";
+    for (QAbstractButton* b : caja->buttons()) visto += " " + b->text().toStdString();
+    cajas.push_back(visto);
+    caja->buttons().back()->click();
   });
   t->start(5);
   p.MensajeCritico("<a href='http://127.0.0.1/'>Ingrese aquí</a>");
-  EXPECT_EQ(formato, Qt::PlainText);
+  p.PreguntaSiNo("¿Sí?");
+  p.abreNavegador = [](const std::string&) { return false; };
+  p.MnuTray_Click(2);
+  delete t;
+  EXPECT_THAT(cajas, ::testing::ElementsAre(
+                         "plano <a href='http://127.0.0.1/'>Ingrese aquí</a> | Aceptar",
+                         AllOf(HasSubstr("plano ¿Sí? |"), HasSubstr(" Sí"), HasSubstr(" No")),
+                         "plano No se pudo abrir un navegador. La dirección del servicio es:\n" +
+                             Principal::SitioWeb(l.urlBase) + " | Aceptar"));
   p.AddLog(std::string(1 << 20, 'x'));
   EXPECT_LT(Log().at(0).size(), 2100u);
   login.MuestraModal();
   auto* aviso = De<QLabel>(login, "Aviso");
   EXPECT_EQ(aviso->textFormat(), Qt::PlainText);
   EXPECT_NE(aviso->text().toStdString().find("no usa https://"), std::string::npos);
+}
+
+// The window fits the screen's free area whatever Lector.ini says, and comes back where the user
+// left it, in this run and the next.
+TEST_F(Ventanas, LaVentanaCabeEnLaPantallaYVuelveDondeEstaba) {
+  GrabaIni(l.ArchivoIni(), "VENTANA", "LUGAR", "3000 3000 5000 5000");
+  p.MnuTray_Click(1);
+  EXPECT_TRUE(p.screen()->availableGeometry().contains(p.frameGeometry()));
+  p.move(10, 20);
+  p.resize(500, 400);
+  p.hide();
+  p.MnuTray_Click(1);
+  EXPECT_EQ(QRect(p.pos(), p.size()), QRect(10, 20, 500, 400));
+  Principal otra{reloj, carpeta.ruta(), false};
+  otra.MnuTray_Click(1);
+  EXPECT_EQ(QRect(otra.pos(), otra.size()), QRect(10, 20, 500, 400));
+}
+
+// One copy per folder: a second one learns the first's pid and can bring its window up.
+TEST_F(Ventanas, UnaCopiaPorCarpetaYLaSegundaDespiertaALaPrimera) {
+  app::Instancia primera(carpeta.ruta()), segunda(carpeta.ruta());
+  int despertada = 0;
+  primera.alDespertar = [&] { ++despertada; };
+  ASSERT_TRUE(primera.Toma());
+  EXPECT_FALSE(segunda.Toma());
+  EXPECT_EQ(segunda.OtroPid(), QCoreApplication::applicationPid());
+  EXPECT_TRUE(segunda.Despierta());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return despertada == 1; }, 20000));
+}
+
+// A clock that never answers the record request holds the worker, never the windows; the exit
+// gives the visit up at once instead of waiting for the clock.
+TEST_F(Ventanas, UnRelojMudoNoDetieneLasVentanasNiLaSalida) {
+  clocksim::EstadoReloj e;
+  e.serie = "MUDO";
+  e.Marca("1", 0, 1, clocksim::SegundosCiviles({2026, 3, 3, 8, 0, 0}));
+  clocksim::Opciones o;
+  o.direccion = DireccionPropia(7);
+  clocksim::Emulador mudo(std::move(e), o);
+  mudo.AgregaFalla({clocksim::TipoFalla::kMudo, clock::zk::CMD_DATA_WRRQ});
+  mudo.Inicia();
+  sim.AgregaReloj("ana", servicesim::NuevoReloj("7", "MUDO", "7", "Mudo", "7", o.direccion));
+  clock::zk::ZkSdk sdk;
+  sdk.FijaParada(&l.parada);
+  TablaAlcance alcance;
+  alcance.otras = 1;
+  l.sdk = &sdk;
+  l.alcance = &alcance;
+  Ingresa();
+  QTest::mouseClick(De(p, "CR"), Qt::LeftButton);  // "Cargar"
+  // The event loop runs these polls while the worker waits for the clock.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        for (const auto& ev : mudo.Historial())
+          if (ev.comando == clock::zk::CMD_DATA_WRRQ) return true;
+        return false;
+      },
+      20000));
+  EXPECT_FALSE(p.Libre());
+  bool libreAlSalir = false;
+  p.salida = [&] { libreAlSalir = p.Libre(); };
+  p.Termina();
+  EXPECT_TRUE(libreAlSalir);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -70,6 +71,8 @@ Login::Login(app::Principal& principal) : p_(principal) {
   cmdOK_ = Boton("Ingresar", "cmdOK", "rgb(0, 192, 0)", this);
   cmdCancel_ = Boton("Salir", "cmdCancel", "rgb(255, 128, 128)", this);
   cmdOK_->setDefault(true);
+  // Enter with the focus on "Salir" still signs in: only a click or Space ends the program.
+  cmdCancel_->setAutoDefault(false);
 
   auto* datos = new QGridLayout;
   const std::pair<const char*, QWidget*> filas[] = {{"Usuario:", TUser_},
@@ -123,6 +126,7 @@ Login::Login(app::Principal& principal) : p_(principal) {
 
 Login::~Login() {
   if (p_.login == this) p_.login = nullptr;
+  Detiene();
 }
 
 void Login::MuestraModal() {
@@ -145,7 +149,8 @@ void Login::showEvent(QShowEvent* e) {
   if (!e->spontaneous()) Apertura();
 }
 
-// Each showing starts from the controls' initial state, as a window loaded afresh.
+// Each showing starts from the controls' initial state, as a window loaded afresh. The boxes
+// show what Lector.ini remembers; the credentials in use stay as they are until a login.
 void Login::Apertura() {
   for (QWidget* w : std::initializer_list<QWidget*>{TUser_, TPass_, CRec_, CAuto_})
     w->setEnabled(false);
@@ -153,12 +158,11 @@ void Login::Apertura() {
   TPass_->clear();
   cmdOK_->setEnabled(true);
   setCursor(Qt::ArrowCursor);
-  TimerIni_->stop();
+  Detiene();
+  ingresado_ = false;
 
-  Lector& l = p_.lector();
-  const Estado& e = l.estado;
-  SerialDisco(l);
-  CargaConfig(l);
+  Estado e;
+  CargaConfig(p_.lector().ArchivoIni(), e);
   Avisa("");
   CRec_->setChecked(e.Recordar);
   CAuto_->setChecked(e.AutoIngreso);
@@ -173,19 +177,40 @@ void Login::Apertura() {
   if (CRec_->isChecked()) TPass_->setFocus();
 }
 
+// The service call runs on the worker; the window stays alive and answers meanwhile.
 void Login::cmdOK_Click() {
   espera_->stop();
   cmdOK_->setEnabled(false);
   setCursor(Qt::WaitCursor);
+  const bool recordar = CRec_->isChecked(), automatico = CAuto_->isChecked();
+  const std::string usuario = TUser_->text().toStdString(), clave = TPass_->text().toStdString();
   Lector& l = p_.lector();
-  Estado& e = l.estado;
-  e.Recordar = CRec_->isChecked();
-  e.AutoIngreso = CAuto_->isChecked();
-  e.Usuario = TUser_->text().toStdString();
-  e.Clave = TPass_->text().toStdString();
-  server::Execute(l, "Login");
-  if (e.SesionAbierta) {
-    std::vector<std::string> sinGuardar = GuardaConfig(l);
+  QPointer<Login> ventana(this);  // looked at on the windows' thread only
+  p_.Trabaja([ventana, &l, recordar, automatico, usuario, clave] {
+    Estado& e = l.estado;
+    e.Recordar = recordar;
+    e.AutoIngreso = automatico;
+    e.Usuario = usuario;
+    e.Clave = clave;
+    server::Execute(l, "Login");
+    const bool abierta = e.SesionAbierta;
+    const std::vector<std::string> sinGuardar =
+        abierta ? GuardaConfig(l) : std::vector<std::string>{};
+    QMetaObject::invokeMethod(
+        qApp,
+        [ventana, abierta, falla = e.FallaConexion, sinGuardar] {
+          if (ventana) ventana->Ingreso(abierta, falla, sinGuardar);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void Login::Ingreso(bool abierta, const std::string& falla,
+                    const std::vector<std::string>& sinGuardar) {
+  setCursor(Qt::ArrowCursor);
+  if (abierta) {
+    ingresado_ = true;
+    Detiene();
     if (!sinGuardar.empty()) {
       std::string claves;
       for (const auto& c : sinGuardar) claves += (claves.empty() ? "" : ", ") + c;
@@ -194,7 +219,6 @@ void Login::cmdOK_Click() {
                         "El ingreso sigue abierto.");
     }
     close();
-    setCursor(Qt::ArrowCursor);
     p_.Form_Activate();
     p_.SetEnabled(true);
     return;
@@ -202,8 +226,11 @@ void Login::cmdOK_Click() {
   TUser_->setEnabled(true);
   TPass_->setEnabled(true);
   cmdOK_->setEnabled(true);
-  setCursor(Qt::ArrowCursor);
-  Avisa(e.FallaConexion);
+  cmdOK_->setDefault(true);
+  // The user types the password again: it is where the keys go, and Enter tries once more.
+  TPass_->setFocus(Qt::OtherFocusReason);
+  TPass_->selectAll();
+  Avisa(falla);
   if (CAuto_->isChecked()) TimerIni_->start();
 }
 
@@ -211,8 +238,8 @@ void Login::Avisa(const std::string& falla) {
   const std::string& url = p_.lector().urlBase;
   std::string texto = EsHttps(url) ? "" : AvisoSinCifrar(url);
   if (!falla.empty())
-    texto +=
-        std::string(texto.empty() ? "" : "\n") + "No se pudo conectar con el servicio: " + falla;
+    texto += std::string(texto.empty() ? "" : "\n") + "No se pudo conectar con el servicio en " +
+             SinControles(url) + ": " + falla;
   aviso_->setText(QString::fromStdString(texto));
   aviso_->setVisible(!texto.empty());
 }
@@ -226,7 +253,8 @@ void Login::reject() {
 }
 
 void Login::closeEvent(QCloseEvent* e) {
-  if (!p_.lector().estado.SesionAbierta) {
+  Detiene();
+  if (!ingresado_) {
     p_.Termina();
     return;
   }

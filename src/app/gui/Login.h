@@ -2,6 +2,8 @@
 // The login window: user name, password, remember-user and automatic login; on a successful
 // login it hands over to the main window and starts its processing timer.
 #include <QDialog>
+#include <string>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -46,6 +48,8 @@ class Login : public QDialog {
 
  private:
   void Apertura();
+  // The login's outcome, back from the worker: signed in, or the failure to show.
+  void Ingreso(bool abierta, const std::string& falla, const std::vector<std::string>& sinGuardar);
   // The warnings under the inputs: an address without https://, a failed connection.
   void Avisa(const std::string& falla);
 
@@ -55,6 +59,7 @@ class Login : public QDialog {
   QCheckBox *CRec_, *CAuto_;
   QTimer *TimerIni_, *espera_;
   QLabel* aviso_;
+  bool ingresado_ = false;  // the last login of this window succeeded
 };
 
 }  // namespace lector::login

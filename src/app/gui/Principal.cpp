@@ -4,18 +4,24 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
+#include <sstream>
 
 #include "app/Ciclo.h"
 #include "app/gui/Login.h"
@@ -33,9 +39,23 @@ namespace {
 constexpr int kLineasLog = 10000;
 constexpr size_t kLargoLinea = 2000;  // bytes of one activity line
 constexpr int kEsperaOcultar = 100;
+// How long the exit waits for the worker's job to give up, before the process ends regardless.
+constexpr int kEsperaFin = 1500;
+constexpr QSize kTamanoInicial{720, 520};
+constexpr const char* kSeccionVentana = "VENTANA";
+
+std::mutex salidaEstandar;  // lines from both threads, whole
 
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
+}
+
+// The boxes' buttons in Spanish even where Qt's translations are not installed.
+void BotonesEnEspanol(QMessageBox& caja) {
+  const std::pair<QMessageBox::StandardButton, const char*> textos[] = {
+      {QMessageBox::Ok, "Aceptar"}, {QMessageBox::Yes, "Sí"}, {QMessageBox::No, "No"}};
+  for (const auto& [boton, texto] : textos)
+    if (QAbstractButton* b = caja.button(boton)) b->setText(texto);
 }
 
 QFont Arial(bool negrita = false) {
@@ -76,11 +96,16 @@ void Lampara::paintEvent(QPaintEvent*) {
 Principal::Principal(SystemClock& reloj, std::filesystem::path carpeta, bool consola)
     : l_(*this, reloj, std::move(carpeta)), consola_(consola) {
   l_.proceso = this;
+  SerialDisco(l_);  // once, before the worker can read it
   hayBandeja = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+  abreNavegador = [](const std::string& url) {
+    return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+  };
   setObjectName("Principal");
   setWindowTitle(kTituloVentana);
+  caption_ = kTituloVentana;
   setWindowIcon(Icono());
-  resize(720, 520);
+  resize(kTamanoInicial);
 
   auto* labelR = Control(new QLabel("Relojes Sincronizados", this), "LabelR");
   auto* label2 = Control(new QLabel("Detalle de Sincronización", this), "Label2");
@@ -125,8 +150,11 @@ Principal::Principal(SystemClock& reloj, std::filesystem::path carpeta, bool con
   connect(ocultar_, &QTimer::timeout, this, &QWidget::hide);
   proceso_ = Control(new QTimer(this), "TProcess");
   proceso_->setInterval(1000);
-  connect(proceso_, &QTimer::timeout, this, [this] { TProcess_Timer(l_); });
-  connect(cr, &QPushButton::clicked, this, [this] { CR_Click(l_); });
+  // A tick while the worker is busy is dropped; "Cargar" meanwhile waits for its turn, once.
+  connect(proceso_, &QTimer::timeout, this, [this] {
+    if (trabajo_.Libre()) Trabaja([this] { TProcess_Timer(l_); });
+  });
+  connect(cr, &QPushButton::clicked, this, [this] { Trabaja([this] { CR_Click(l_); }, "cargar"); });
   connect(cerrar, &QPushButton::clicked, this, [this] { Cerrar_Click(); });
 
   mtray_ = Control(new QMenu("TRAY", this), "MTray");
@@ -156,11 +184,41 @@ Principal::Principal(SystemClock& reloj, std::filesystem::path carpeta, bool con
           });
 }
 
-Principal::~Principal() = default;
+Principal::~Principal() {
+  l_.parada.Pide();
+  trabajo_.Termina(24 * 3600 * 1000);
+}
+
+void Principal::EnVentana(std::function<void()> f) {
+  if (QThread::currentThread() == thread())
+    f();
+  else
+    QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+}
+
+bool Principal::Caja(std::function<bool()> caja) {
+  if (QThread::currentThread() == thread()) {
+    ++anidado_;
+    const bool r = caja();
+    --anidado_;
+    return r;
+  }
+  auto respuesta = std::make_shared<std::promise<bool>>();
+  std::future<bool> futuro = respuesta->get_future();
+  EnVentana([this, caja, respuesta] {
+    ++anidado_;
+    respuesta->set_value(caja());
+    --anidado_;
+  });
+  while (futuro.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+    if (l_.parada.Pedida()) return false;
+  return futuro.get();
+}
 
 void Principal::Eco(const std::string& linea) {
   if (!consola_) return;
   // Texts of the service and the clocks may carry terminal escape sequences.
+  std::lock_guard<std::mutex> g(salidaEstandar);
   std::fprintf(stdout, "%s\n", SinControles(linea).c_str());
   std::fflush(stdout);
 }
@@ -169,61 +227,83 @@ void Principal::AddLog(const std::string& texto) {
   // A line of the service can be megabytes long; the list keeps a prefix (log.txt the whole).
   std::string linea =
       Formatea(l_.reloj.Ahora(), "dd/MM/yy hh:mm") + " " + Acotada(texto, kLargoLinea);
-  log_->insertItem(0, Q(linea));
-  if (log_->count() > kLineasLog) log_->clear();
   Eco(linea);
+  EnVentana([this, linea = Q(linea)] {
+    log_->insertItem(0, linea);
+    if (log_->count() > kLineasLog) log_->clear();
+  });
 }
 
 void Principal::SetCaption(const std::string& texto) {
-  setWindowTitle(Q(texto));
+  {
+    std::lock_guard<std::mutex> g(espejo_);
+    caption_ = texto;
+  }
+  EnVentana([this, t = Q(texto)] { setWindowTitle(t); });
 }
 
 std::string Principal::Caption() const {
-  return windowTitle().toStdString();
+  std::lock_guard<std::mutex> g(espejo_);
+  return caption_;
 }
 
 void Principal::ClearRelojes() {
-  relojes_->clear();
+  {
+    std::lock_guard<std::mutex> g(espejo_);
+    filas_.clear();
+  }
+  EnVentana([this] { relojes_->clear(); });
 }
 
 void Principal::AddReloj(const std::string& fila) {
-  relojes_->addItem(Q(fila));
+  {
+    std::lock_guard<std::mutex> g(espejo_);
+    filas_.push_back(fila);
+  }
   Eco("relojes: " + fila);
+  EnVentana([this, f = Q(fila)] { relojes_->addItem(f); });
 }
 
 int Principal::CountRelojes() const {
-  return relojes_->count();
+  std::lock_guard<std::mutex> g(espejo_);
+  return static_cast<int>(filas_.size());
 }
 
 std::string Principal::Reloj(int indice) const {
-  QListWidgetItem* item = relojes_->item(indice);
-  return item ? item->text().toStdString() : "";
+  std::lock_guard<std::mutex> g(espejo_);
+  return indice >= 0 && static_cast<size_t>(indice) < filas_.size() ? filas_[indice] : "";
 }
 
 void Principal::SetReloj(int indice, const std::string& fila) {
-  QListWidgetItem* item = relojes_->item(indice);
-  if (!item) return;
-  item->setText(Q(fila));
+  {
+    std::lock_guard<std::mutex> g(espejo_);
+    if (indice < 0 || static_cast<size_t>(indice) >= filas_.size()) return;
+    filas_[indice] = fila;
+  }
   Eco("relojes: " + fila);
+  EnVentana([this, indice, f = Q(fila)] {
+    if (QListWidgetItem* item = relojes_->item(indice)) item->setText(f);
+  });
 }
 
 void Principal::SetLamp(int32_t color) {
-  led_->color = color;
-  led_->update();
+  EnVentana([this, color] {
+    led_->color = color;
+    led_->update();
+  });
 }
 
 void Principal::SetLID(const std::string& texto) {
-  lid_->setText(Q(texto));
+  EnVentana([this, t = Q(texto)] { lid_->setText(t); });
 }
 
 void Principal::Repaint() {
-  if (isVisible()) repaint();
+  EnVentana([this] { update(); });
 }
 
+// The worker never waits for the windows; on their own thread pending events run.
 void Principal::DoEvents() {
-  ++anidado_;
-  QCoreApplication::processEvents();
-  --anidado_;
+  if (QThread::currentThread() == thread()) QCoreApplication::processEvents();
 }
 
 QWidget* Principal::PadreCaja() {
@@ -235,12 +315,14 @@ void Principal::MensajeCritico(const std::string& texto) {
     Eco("Mensaje: " + texto + " [Aceptar]");
     return;
   }
-  QMessageBox caja(QMessageBox::Critical, kTituloAplicacion, Q(texto), QMessageBox::Ok,
-                   PadreCaja());
-  caja.setTextFormat(Qt::PlainText);  // texts of the service: no links, no markup
-  ++anidado_;
-  caja.exec();
-  --anidado_;
+  Caja([this, texto] {
+    QMessageBox caja(QMessageBox::Critical, kTituloAplicacion, Q(texto), QMessageBox::Ok,
+                     PadreCaja());
+    caja.setTextFormat(Qt::PlainText);  // texts of the service: no links, no markup
+    BotonesEnEspanol(caja);
+    caja.exec();
+    return true;
+  });
 }
 
 bool Principal::PreguntaSiNo(const std::string& texto) {
@@ -248,39 +330,88 @@ bool Principal::PreguntaSiNo(const std::string& texto) {
     Eco("Pregunta: " + texto + " [No]");
     return false;
   }
-  ++anidado_;
-  QMessageBox caja(QMessageBox::Question, kTituloAplicacion, Q(texto),
-                   QMessageBox::Yes | QMessageBox::No, PadreCaja());
-  caja.setDefaultButton(QMessageBox::Yes);
-  caja.setTextFormat(Qt::PlainText);
-  const int r = caja.exec();
-  --anidado_;
-  return r != QMessageBox::No;
+  return Caja([this, texto] {
+    QMessageBox caja(QMessageBox::Question, kTituloAplicacion, Q(texto),
+                     QMessageBox::Yes | QMessageBox::No, PadreCaja());
+    caja.setDefaultButton(QMessageBox::Yes);
+    caja.setTextFormat(Qt::PlainText);
+    BotonesEnEspanol(caja);
+    return caja.exec() != QMessageBox::No;
+  });
 }
 
 void Principal::SetInterval(int ms) {
-  proceso_->setInterval(ms);
+  EnVentana([this, ms] { proceso_->setInterval(ms); });
 }
 
 void Principal::SetEnabled(bool activo) {
-  if (!activo)
-    proceso_->stop();
-  else if (!proceso_->isActive())
-    proceso_->start();
+  EnVentana([this, activo] {
+    if (!activo)
+      proceso_->stop();
+    else if (!proceso_->isActive() && !terminando_)
+      proceso_->start();
+  });
 }
 
 void Principal::Form_Activate() {
   if (!consola_) {
+    MuestraEnPantalla();
     show();
     bandeja_->setIcon(windowIcon());
     bandeja_->setToolTip(windowTitle());
     bandeja_->show();
+    setWindowState(windowState() | Qt::WindowMinimized);
   }
-  setWindowState(windowState() | Qt::WindowMinimized);
-  SetLID("ID: " + SerialDisco(l_));
+  SetLID("ID: " + l_.estado.IdEquipo);
+}
+
+void Principal::MuestraEnPantalla() {
+  if (!lugar_) {
+    std::istringstream t(LeeIni(l_.ArchivoIni(), kSeccionVentana, "LUGAR", ""));
+    int x = 0, y = 0, ancho = 0, alto = 0;
+    if (t >> x >> y >> ancho >> alto && ancho > 0 && alto > 0) lugar_ = QRect(x, y, ancho, alto);
+  }
+  QScreen* pantalla = lugar_ ? QGuiApplication::screenAt(lugar_->center()) : nullptr;
+  if (!pantalla) pantalla = screen() ? screen() : QGuiApplication::primaryScreen();
+  if (!pantalla) return;
+  const QRect libre = pantalla->availableGeometry();
+  // The frame (title bar, borders) is known once the window has been shown; guess it before.
+  QSize marco = frameGeometry().size() - size();
+  if (marco.isEmpty() && !isVisible()) marco = QSize(16, 40);
+  const QSize tamano = (lugar_ ? lugar_->size() : kTamanoInicial)
+                           .boundedTo(libre.size() - marco)
+                           .expandedTo(minimumSizeHint());
+  QPoint esquina =
+      lugar_ ? lugar_->topLeft() : libre.center() - QPoint(tamano.width() / 2, tamano.height() / 2);
+  esquina.setX(std::max(libre.left(),
+                        std::min(esquina.x(), libre.right() + 1 - tamano.width() - marco.width())));
+  esquina.setY(std::max(
+      libre.top(), std::min(esquina.y(), libre.bottom() + 1 - tamano.height() - marco.height())));
+  resize(tamano);
+  move(esquina);
+}
+
+void Principal::GuardaLugar() {
+  if (consola_ || isMinimized()) return;
+  const QRect ahora(pos(), size());
+  if (lugar_ == ahora) return;
+  lugar_ = ahora;
+  GrabaIni(l_.ArchivoIni(), kSeccionVentana, "LUGAR",
+           QString("%1 %2 %3 %4")
+               .arg(ahora.x())
+               .arg(ahora.y())
+               .arg(ahora.width())
+               .arg(ahora.height())
+               .toStdString());
+}
+
+void Principal::hideEvent(QHideEvent* e) {
+  QWidget::hideEvent(e);
+  if (!e->spontaneous()) GuardaLugar();
 }
 
 void Principal::OcultaLuego() {
+  if (consola_) return;  // there is no window to hide
   if (hayBandeja()) {
     ocultar_->start();
   } else if (!avisoSinBandeja_) {
@@ -306,7 +437,9 @@ void Principal::closeEvent(QCloseEvent* e) {
 
 void Principal::Cerrar_Click() {
   if (!PreguntaSiNo("Esta seguro de cerrar la sesión abierta?")) return;
-  l_.estado.SesionAbierta = false;
+  // The credentials stay in memory: while the program stays in the tray, each cycle signs in
+  // again with them. The worker turns the session off once its running cycle has ended.
+  Trabaja([this] { l_.estado.SesionAbierta = false; });
   GrabaIni(l_.ArchivoIni(), "USER", "AUTO", Codifica("0"));
   if (login) login->MuestraNoModal();
   close();
@@ -325,13 +458,27 @@ std::string Principal::SitioWeb(const std::string& urlBase) {
 void Principal::MnuTray_Click(int indice) {
   switch (indice) {
     case 1:
+      if (!isVisible()) MuestraEnPantalla();
       showNormal();
       raise();
       activateWindow();
       break;
-    case 2:
-      QDesktopServices::openUrl(QUrl(Q(SitioWeb(l_.urlBase))));
+    case 2: {
+      const std::string sitio = SitioWeb(l_.urlBase);
+      if (!abreNavegador(sitio))
+        Caja([this, sitio] {
+          QMessageBox caja(
+              QMessageBox::Information, kTituloAplicacion,
+              Q("No se pudo abrir un navegador. La dirección del servicio es:\n" + sitio),
+              QMessageBox::Ok, PadreCaja());
+          caja.setTextFormat(Qt::PlainText);
+          caja.setTextInteractionFlags(Qt::TextSelectableByMouse);  // to copy it
+          BotonesEnEspanol(caja);
+          caja.exec();
+          return true;
+        });
       break;
+    }
     case 3:
       Cerrar_Click();
       break;
@@ -343,23 +490,36 @@ void Principal::MnuTray_Click(int indice) {
   }
 }
 
+void Principal::Despierta() {
+  if (login && login->isVisible()) {
+    login->raise();
+    login->activateWindow();
+    return;
+  }
+  MnuTray_Click(1);
+}
+
 void Principal::Termina() {
   if (terminando_) return;
   terminando_ = true;
-  l_.estado.SesionAbierta = false;
+  if (isVisible()) GuardaLugar();
   bandeja_->hide();
   proceso_->stop();
   ocultar_->stop();
   if (login) login->Detiene();
+  // Every wait of the running job ends now; the process ends when the job has given up, or
+  // regardless after a moment. Month files lose nothing: their records stay in the clock.
+  l_.parada.Pide();
+  const bool terminado = trabajo_.Termina(kEsperaFin);
+  if (terminado) l_.estado.SesionAbierta = false;
   if (salida) {
     salida();
     return;
   }
   std::fflush(stdout);
   QCoreApplication::exit(0);
-  // Inside an operation (a cycle or a login yielding, a box): the program ends here, not when
-  // the operation would have returned. Month files lose nothing: their records stay in the clock.
-  if (anidado_ > 0) {
+  // Inside a box (a nested event loop) or with a job that would not stop: the program ends here.
+  if (anidado_ > 0 || !terminado) {
 #ifdef LECTOR_COVERAGE
     __gcov_dump();  // _Exit skips the handler that writes the line counters
 #endif

@@ -1,13 +1,19 @@
 #pragma once
 // The main window: clock list, activity list, lamp, machine identity, the two buttons, the
 // processing timer TProcess and the tray icon with its menu. It is the program's Display and
-// the cycle's timer, and it owns the program's context.
+// the cycle's timer, and it owns the program's context and the worker thread that runs the
+// cycles: its Display operations may be called from either thread and reach the widgets in order.
 #include <QIcon>
+#include <QRect>
 #include <QWidget>
 #include <filesystem>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "app/gui/Trabajador.h"
 #include "support/Lector.h"
 
 class QLabel;
@@ -69,6 +75,15 @@ class Principal : public QWidget, public Display, public Temporizador {
   void SetInterval(int ms) override;
   void SetEnabled(bool activo) override;
 
+  // Runs a job on the worker thread, after those queued (see Trabajador::Pon).
+  void Trabaja(std::function<void()> trabajo, std::string clase = "") {
+    trabajo_.Pon(std::move(trabajo), std::move(clase));
+  }
+  // No job is running or waiting on the worker thread.
+  bool Libre() const { return trabajo_.Libre(); }
+  // Another copy of the program asked to be shown: the login window or the main window comes up.
+  void Despierta();
+
   // After a login: shown, then tray icon, minimized (into the tray) and "ID: ".
   void Form_Activate();
   void Cerrar_Click();
@@ -84,16 +99,28 @@ class Principal : public QWidget, public Display, public Temporizador {
   std::function<bool()> hayBandeja;
   // Ends the process after Termina has tidied up; tests replace it.
   std::function<void()> salida;
+  // Opens an address in the desktop's browser; false when there is none. Tests replace it.
+  std::function<bool(const std::string&)> abreNavegador;
 
  protected:
   void closeEvent(QCloseEvent* e) override;  // Form_Unload
   void changeEvent(QEvent* e) override;      // Form_Resize
+  void hideEvent(QHideEvent* e) override;    // keeps the place the window had
 
  private:
   void Eco(const std::string& linea);
   // Hides the window 100 ms from now, when a tray can bring it back.
   void OcultaLuego();
   QWidget* PadreCaja();
+  // Runs f on the windows' thread: now when called there, else queued after earlier calls.
+  void EnVentana(std::function<void()> f);
+  // A modal box on the windows' thread; from the worker it waits for the answer, and a stop
+  // request answers it "No" (false).
+  bool Caja(std::function<bool()> caja);
+  // Shows the window at the place and size it had (Lector.ini, section "VENTANA"), within the
+  // screen's free area.
+  void MuestraEnPantalla();
+  void GuardaLugar();
 
   Lector l_;
   bool consola_;
@@ -105,8 +132,14 @@ class Principal : public QWidget, public Display, public Temporizador {
   QTimer* ocultar_;  // the 100 ms before hiding
   QMenu* mtray_;
   QSystemTrayIcon* bandeja_;
-  int anidado_ = 0;  // inside DoEvents or a box: an operation is under way
+  int anidado_ = 0;  // inside a box: the windows' thread is in a nested event loop
   bool avisoSinBandeja_ = false, terminando_ = false;
+  std::optional<QRect> lugar_;  // the window's place to restore; none until one is known
+  // What the worker reads back of the window, kept beside the widgets.
+  mutable std::mutex espejo_;
+  std::string caption_;
+  std::vector<std::string> filas_;
+  Trabajador trabajo_;  // last: its thread ends before the rest goes
 };
 
 }  // namespace lector::app

@@ -6,15 +6,19 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QSocketNotifier>
+#include <QTranslator>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "app/gui/Instancia.h"
+#include "app/gui/Login.h"
 #include "app/gui/Principal.h"
 #include "clock/zk/ZkSdk.h"
-#include "app/gui/Login.h"
 #include "support/Archivos.h"
 #include "support/Ini.h"
 #include "support/Ping.h"
@@ -24,8 +28,11 @@ namespace lector::app {
 namespace {
 
 int senales[2] = {-1, -1};
+Parada* paradaSenal = nullptr;
 
 void AlRecibirSenal(int) {
+  // The worker's waits end at once, even before the event loop hears of the signal.
+  if (paradaSenal) paradaSenal->Pide();
   char c = 1;
   ssize_t r = ::write(senales[1], &c, 1);
   (void)r;
@@ -34,6 +41,7 @@ void AlRecibirSenal(int) {
 // SIGTERM and SIGINT reach the event loop through a socket pair; there they end the program as
 // the exit question answered Yes does.
 void InstalaSenales(Principal& p) {
+  paradaSenal = &p.lector().parada;
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, senales) != 0) return;
   auto* aviso = new QSocketNotifier(senales[0], QSocketNotifier::Read, &p);
   QObject::connect(aviso, &QSocketNotifier::activated, &p, [&p] {
@@ -48,6 +56,14 @@ void InstalaSenales(Principal& p) {
   sa.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGINT, &sa, nullptr);
+}
+
+// Qt's own texts (a text box's context menu) in Spanish, when the translations are installed.
+void TraduceQt(QApplication& app) {
+  auto* qt = new QTranslator(&app);
+  if (qt->load(QLocale(QLocale::Spanish), "qtbase", "_",
+               QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QApplication::installTranslator(qt);
 }
 
 bool Vacia(const char* variable) {
@@ -82,19 +98,33 @@ int Main(int argc, char** argv) {
   QApplication::setApplicationName("lector");
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(Icono());
+  TraduceQt(app);
   const QString plataforma = QGuiApplication::platformName();
   const bool consola = plataforma == "offscreen" || plataforma == "minimal";
 
+  const std::filesystem::path carpeta = CarpetaPrograma();
+  Instancia instancia(carpeta);
+  if (!instancia.Toma()) {
+    std::fprintf(stderr, "lector: ya hay un lector en ejecución en %s (pid %lld).\n",
+                 carpeta.c_str(), instancia.OtroPid());
+    // On a desktop the copy already running comes to the front instead.
+    if (!consola && instancia.Despierta()) return 0;
+    return 1;
+  }
+
   RelojSistema reloj;
-  Principal principal(reloj, CarpetaPrograma(), consola);
+  Principal principal(reloj, carpeta, consola);
   Lector& l = principal.lector();
+  reloj.parada = &l.parada;
   clock::zk::ZkSdk sdk;
+  sdk.FijaParada(&l.parada);
   AlcanceIcmp alcance(l);
   l.sdk = &sdk;
   l.alcance = &alcance;
   l.urlBase = LeeUrlBase(l);
   login::Login login(principal);
   InstalaSenales(principal);
+  instancia.alDespertar = [&principal] { principal.Despierta(); };
 
   PreparaInicio(l, std::vector<std::string>(argv + 1, argv + argc));
   login.MuestraModal();

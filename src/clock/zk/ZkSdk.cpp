@@ -200,10 +200,9 @@ bool ZkSdk::AbreTcp(uint32_t ip, uint16_t puerto, bool& rechazado) {
   a.sin_addr.s_addr = ip;
   int r = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
   if (r < 0 && errno == EINPROGRESS) {
-    pollfd p{fd_, POLLOUT, 0};
     const auto limite = Reloj::now() + espera_;
     do {
-      r = ::poll(&p, 1, MsHasta(limite));
+      r = EsperaSocket(POLLOUT, limite);
     } while (r < 0 && errno == EINTR);
     if (r <= 0) {
       Rompe();
@@ -254,8 +253,7 @@ bool ZkSdk::EnviaTodo(const uint8_t* p, size_t n) {
     }
     if (r < 0 && errno == EINTR) continue;
     if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd q{fd_, POLLOUT, 0};
-      if (::poll(&q, 1, MsHasta(limite)) > 0) continue;
+      if (EsperaSocket(POLLOUT, limite) > 0) continue;
     }
     return false;
   }
@@ -274,14 +272,20 @@ std::optional<uint16_t> ZkSdk::Envia(uint16_t comando, const Bytes& datos) {
   return idRespuesta_;
 }
 
+int ZkSdk::EsperaSocket(short eventos, Reloj::time_point limite) {
+  pollfd q[2] = {{fd_, eventos, 0}, {parada_ ? parada_->Descriptor() : -1, POLLIN, 0}};
+  if (parada_ && parada_->Pedida()) return 0;
+  const int r = ::poll(q, 2, MsHasta(limite));
+  return r > 0 && q[0].revents == 0 ? 0 : r;
+}
+
 bool ZkSdk::EsperaMas(Reloj::time_point limite) {
   if (errno == EINTR) return true;
   if (errno != EAGAIN && errno != EWOULDBLOCK) {
     Rompe();
     return false;
   }
-  pollfd q{fd_, POLLIN, 0};
-  const int e = ::poll(&q, 1, MsHasta(limite));
+  const int e = EsperaSocket(POLLIN, limite);
   if (e == 0) return false;
   if (e < 0 && errno != EINTR) {
     Rompe();

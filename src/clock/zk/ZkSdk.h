@@ -62,6 +62,7 @@
 
 #include "clock/ClockSdk.h"
 #include "clock/zk/ZkProtocolo.h"
+#include "support/Parada.h"
 
 namespace lector::clock::zk {
 
@@ -138,6 +139,8 @@ class ZkSdk : public ClockSdk {
   size_t CuentaMarcaciones() const { return tamMarcacion_ ? largoMarcaciones_ / tamMarcacion_ : 0; }
   size_t TamMarcacion() const { return tamMarcacion_; }
   size_t TamUsuario() const { return tamUsuario_; }
+  // Every wait for the device also ends on this stop request, as a time-out does.
+  void FijaParada(const Parada* parada) { parada_ = parada; }
 
  private:
   // Transport.
@@ -157,6 +160,9 @@ class ZkSdk : public ClockSdk {
   // After a read that brought nothing: waits for more until the limit. False on a time-out, or
   // on a socket error (the connection is then broken).
   bool EsperaMas(std::chrono::steady_clock::time_point limite);
+  // poll() on the socket and the stop request: > 0 when the socket is ready, 0 at the limit or
+  // on a stop, < 0 on an error (errno set).
+  int EsperaSocket(short eventos, std::chrono::steady_clock::time_point limite);
   // One request and its (first) answer; no answer in time breaks the connection (unless not
   // `rompe`).
   std::optional<Paquete> Pide(uint16_t comando, const Bytes& datos,
@@ -199,6 +205,7 @@ class ZkSdk : public ClockSdk {
   bool Borra(const std::string& enrolamiento, int32_t respaldo);
 
   std::chrono::milliseconds espera_;
+  const Parada* parada_ = nullptr;
   std::function<void(const std::string&)> bitacora_;
   bool avisoChecksum_ = false;
   std::string motivo_, ipMotivo_;
