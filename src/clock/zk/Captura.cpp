@@ -139,10 +139,10 @@ void UltimosBytes::Unidad(bool enviado, bool udp, const uint8_t* p, size_t n) {
                                      std::chrono::steady_clock::now() - inicio_)
                                      .count());
   g.u.cierre = n == 0;
-  if (n > maximo_) {
+  if (n > porUnidad_) {
     // The end of a big unit is what tells where it went wrong.
-    p += n - maximo_;
-    n = maximo_;
+    p += n - porUnidad_;
+    n = porUnidad_;
     g.cortada = true;
   }
   g.u.bytes.assign(p, p + n);

@@ -71,10 +71,12 @@ class GrabadorCaptura : public Escucha {
 };
 
 // The last bytes on the wire (at most `maximo`, the comm key masked), kept for the log after a
-// failed reading; a unit larger than that keeps its end.
+// failed reading. A unit keeps at most its last `porUnidad` bytes, so that a big transfer leaves
+// room for the requests that led to it.
 class UltimosBytes : public Escucha {
  public:
-  explicit UltimosBytes(size_t maximo = 4096) : maximo_(maximo) {}
+  explicit UltimosBytes(size_t maximo = 4096, size_t porUnidad = 512)
+      : maximo_(maximo), porUnidad_(porUnidad) {}
   void Unidad(bool enviado, bool udp, const uint8_t* p, size_t n) override;
   void Limpia();
   // One capture line per unit; a unit cut to fit starts its bytes with "..".
@@ -85,7 +87,7 @@ class UltimosBytes : public Escucha {
     UnidadCaptura u;
     bool cortada = false;
   };
-  size_t maximo_, total_ = 0;
+  size_t maximo_, porUnidad_, total_ = 0;
   std::deque<Guardada> unidades_;
   std::chrono::steady_clock::time_point inicio_ = std::chrono::steady_clock::now();
 };
