@@ -72,10 +72,11 @@ int CapturaReloj(const OpcionesCaptura& o, std::ostream& resumen, std::ostream& 
             << grabador.Unidades() << " unidades)\n";
   };
   if (!sdk.Connect_Net(o.ip, o.puerto)) {
-    const std::string motivo = sdk.MotivoDeFalla(o.ip);
-    errores << "lector: no se pudo conectar con el reloj " << o.ip << ":" << o.puerto
-            << (motivo.empty() ? "" : ": " + motivo) << "\n";
-    archivo << "# no se pudo conectar" << (motivo.empty() ? "" : ": " + motivo) << "\n";
+    std::string motivo = sdk.MotivoDeFalla(o.ip);
+    if (motivo.empty()) motivo = "no contesta";
+    errores << "lector: no se pudo conectar con el reloj " << o.ip << ":" << o.puerto << ": "
+            << motivo << "\n";
+    archivo << "# no se pudo conectar: " << motivo << "\n";
     termina();
     return 1;
   }
@@ -120,9 +121,9 @@ int CapturaReloj(const OpcionesCaptura& o, std::ostream& resumen, std::ostream& 
                         " marcaciones y entregó " + std::to_string(n));
     if (!caps) rarezas.push_back("el reloj no dio sus cuentas (CMD_GET_FREE_SIZES)");
     if (raras)
-      rarezas.push_back(std::to_string(raras) +
-                        " marcaciones con fecha imposible, en cero o posterior a mañana");
-    if (repetidas) rarezas.push_back(std::to_string(repetidas) + " marcaciones repetidas");
+      rarezas.push_back("marcaciones con fecha imposible, en cero o posterior a mañana: " +
+                        std::to_string(raras));
+    if (repetidas) rarezas.push_back("marcaciones repetidas: " + std::to_string(repetidas));
   } else if (const std::string motivo = sdk.MotivoDeFalla(o.ip); !motivo.empty()) {
     rarezas.push_back("marcaciones: " + motivo);
   }

@@ -144,5 +144,29 @@ TEST(Capturas, LecturaFallidaDejaSusUltimosBytesEnElLog) {
   EXPECT_TRUE(ultima.cierre);
 }
 
+TEST(Capturas, LaClaveDeComunicacionNoVaAlArchivo) {
+  namespace zk = clock::zk;
+  const auto clave = zk::ClaveComm(123456, 0x1234);
+  const zk::Bytes datos(clave.begin(), clave.end());
+  for (bool udp : {false, true})
+    for (uint16_t comando : {zk::CMD_AUTH, zk::CMD_OPTIONS_RRQ}) {
+      zk::UnidadCaptura u;
+      u.enviado = true;
+      u.udp = udp;
+      u.bytes = udp ? zk::ArmaPayload(comando, 0x1234, 1, datos)
+                    : zk::ArmaTramaTcp(comando, 0x1234, 1, datos);
+      std::string error;
+      const auto leida = zk::LeeLineaCaptura(zk::LineaDeCaptura(u), error);
+      ASSERT_TRUE(leida) << error;
+      // Masked: the checksum (it would give the key away) and the data, read back as zeros.
+      const bool auth = comando == zk::CMD_AUTH;
+      const size_t base = udp ? 0 : zk::kTamPrefijoTcp;
+      if (auth) std::fill(u.bytes.begin() + base + 2, u.bytes.begin() + base + 4, 0);
+      if (auth) std::fill(u.bytes.begin() + base + 8, u.bytes.end(), 0);
+      u.enmascarada = auth;
+      EXPECT_EQ(*leida, u);
+    }
+}
+
 }  // namespace
 }  // namespace lector::test
