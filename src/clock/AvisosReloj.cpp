@@ -1,5 +1,6 @@
 #include "clock/AvisosReloj.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -34,6 +35,18 @@ void Linea(Lector& l, const std::string& texto) {
 void AvisaMotivo(Lector& l, const std::string& relojId, const std::string& ip) {
   const std::string motivo = l.Sdk().MotivoDeFalla(ip);
   if (!motivo.empty()) Linea(l, "Reloj " + relojId + ": " + motivo);
+}
+
+void AnotaIntercambio(Lector& l, const std::string& ip) {
+  if (!l.estado.ModoLog) return;
+  const std::string texto = l.Sdk().UltimoIntercambio();
+  if (texto.empty()) return;
+  EscribeLog(l, "Ultimo intercambio con " + ip + " (> enviado, < recibido, ms, hexadecimal):");
+  for (size_t i = 0; i < texto.size();) {
+    const size_t fin = std::min(texto.find('\n', i), texto.size());
+    EscribeLog(l, texto.substr(i, fin - i));
+    i = fin + 1;
+  }
 }
 
 void RevisaHoraReloj(Lector& l, const std::string& relojId) {

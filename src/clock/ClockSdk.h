@@ -91,6 +91,9 @@ class ClockSdk {
   // Why the last Connect_Net answered false, when the clock said: kClaveRechazada when it
   // refused the communication key, else 0.
   virtual int32_t UltimoError() { return 0; }
+  // Ours: the last bytes exchanged with the clock since the last Connect_Net, one capture line
+  // per unit (clock/zk/Captura.h), for the log after a failure; empty when not kept.
+  virtual std::string UltimoIntercambio() { return {}; }
 };
 
 constexpr int32_t kClaveRechazada = 1;

@@ -3,6 +3,7 @@
 #include <exception>
 #include <new>
 
+#include "clock/AvisosReloj.h"
 #include "clock/ClaveComm.h"
 #include "clock/ClockSdk.h"
 #include "support/Falla.h"
@@ -34,6 +35,7 @@ bool Conecta(Lector& l, const std::string& ip, const std::string& serial) {
   l.estado.ConnectionRegistry.clear();
   PreparaClave(l, serial);
   if (l.Sdk().Connect_Net(ip, kPuertoReloj)) return true;
+  AnotaIntercambio(l, ip);
   AvisaSiClaveRechazada(l, serial);
   return false;
 }

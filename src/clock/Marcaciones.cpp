@@ -393,7 +393,10 @@ std::string LeeReloj(Lector& l, int16_t numero, int16_t etiqueta, const std::str
     long long leidos = 0, nuevos = 0;
     ClockSdk& sdk = l.Sdk();
     const bool leida = sdk.ReadGeneralLogData(0);
-    if (!leida) AvisaMotivo(l, relojId, ip);
+    if (!leida) {
+      AvisaMotivo(l, relojId, ip);
+      AnotaIntercambio(l, ip);
+    }
     if (leida) {
       EscribeLog(l, "ReadGeneralLogData");
       RevisaHoraReloj(l, relojId);

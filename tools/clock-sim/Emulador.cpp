@@ -488,6 +488,14 @@ bool Emulador::Procesa(Sesion& s, const zk::Bytes& payload, Cliente* tcp,
     if (rechazado) {
       r.paquetes.push_back({zk::CMD_ACK_ERROR, {}, false});
       r.detalle = "rechazado (falla)";
+    } else if (opciones_.reproduccion) {
+      auto grabada = opciones_.reproduccion->Responde(*pedido, t);
+      for (auto& u : grabada.unidades) paquetes.push_back({std::move(u), 0, false});
+      r.cerrar = grabada.cerrar;
+      r.detalle = grabada.conocido ? "de la captura" : "no está en la captura: CMD_ACK_ERROR";
+      if (!grabada.conocido)
+        Registra(0, "pedido sin respuesta en la captura: " + NombreCodigo(pedido->comando) + " " +
+                        Hex(pedido->datos.data(), pedido->datos.size(), 64));
     } else {
       r = s.Atiende(estado_, *pedido);
     }
@@ -496,7 +504,8 @@ bool Emulador::Procesa(Sesion& s, const zk::Bytes& payload, Cliente* tcp,
       estado_.Marca(estado_.usuarios.empty() ? "1" : estado_.usuarios.front().id);
       r.detalle += " (falla: marcación nueva)";
     }
-    paquetes = Enmarca(r, s.IdPara(*pedido), pedido->idRespuesta, t);
+    if (!opciones_.reproduccion || rechazado)
+      paquetes = Enmarca(r, s.IdPara(*pedido), pedido->idRespuesta, t);
     for (Falla* f : enElCamino) {
       const size_t n = f->valor;
       if (n == 0 || n > paquetes.size()) continue;

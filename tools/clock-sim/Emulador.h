@@ -24,6 +24,7 @@
 
 #include "clock-sim/Estado.h"
 #include "clock-sim/Fallas.h"
+#include "clock-sim/Reproduccion.h"
 #include "clock-sim/Sesion.h"
 
 struct sockaddr_in;
@@ -47,6 +48,8 @@ struct Opciones {
   // 3 also whole packets in hex.
   int verbosidad = 0;
   std::function<void(const std::string&)> bitacora;  // default: standard error
+  // Set: the clock plays this capture back instead of answering from its state.
+  std::shared_ptr<Reproduccion> reproduccion;
 };
 
 // One handled request, for tests to check what a client sent.

@@ -38,7 +38,8 @@ const char kAyuda[] =
     "                          drop=N, duplicate=N, reorder=N, punch\n"
     "  --no-pacing             no esperar a que el cliente lea cada paquete\n"
     "  --idle-timeout MS       corta a un cliente callado (60000)\n"
-    "  --verbose N             0 nada, 1 comandos, 2 + datos, 3 + paquetes enteros\n";
+    "  --verbose N             0 nada, 1 comandos, 2 + datos, 3 + paquetes enteros\n"
+    "  --reproducir ARCHIVO    contesta lo grabado en una captura de lector --capturar\n";
 
 [[noreturn]] void Sale(const std::string& error) {
   std::cerr << "clock-sim: " << error << "\n";
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
   std::optional<std::string> serie, firmware, plataforma;
   std::vector<Falla> fallas;
   std::optional<std::string> perfil;
+  std::optional<std::string> captura;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
@@ -135,6 +137,8 @@ int main(int argc, char** argv) {
       op.pausado = false;
     } else if (a == "--idle-timeout") {
       op.inactividad = std::chrono::milliseconds(Entero(a, valor(), 100, 86400000));
+    } else if (a == "--reproducir") {
+      captura = valor();
     } else if (a == "--verbose") {
       op.verbosidad = static_cast<int>(Entero(a, valor(), 0, 3));
     } else {
@@ -142,6 +146,17 @@ int main(int argc, char** argv) {
     }
   }
   if (op.direccion.empty()) Sale("falta --address");
+  if (captura) {
+    try {
+      op.reproduccion = std::make_shared<Reproduccion>(Reproduccion::Carga(*captura));
+    } catch (const std::exception& ex) {
+      Sale(ex.what());
+    }
+    // Where the clock was heard is where it listens: a clock never heard on TCP refuses it.
+    op.tcp = op.reproduccion->HayTcp();
+    op.udp = op.reproduccion->HayUdp();
+    if (!op.tcp && !op.udp) Sale(*captura + ": la captura no tiene ningún paquete");
+  }
 
   EstadoReloj estado;
   try {
@@ -182,6 +197,9 @@ int main(int argc, char** argv) {
   } catch (const std::exception& ex) {
     Sale(ex.what());
   }
+  if (captura)
+    std::cout << "clock-sim: reproduciendo " << *captura << " (" << op.reproduccion->Pedidos()
+              << " pedidos)" << std::endl;
   std::cout << "clock-sim: escuchando en " << op.direccion << ":" << emulador.Puerto()
             << (op.tcp ? " TCP" : "") << (op.udp ? " UDP" : "") << ", " << nUsuarios
             << " usuarios, " << nMarcaciones << " marcaciones" << std::endl;

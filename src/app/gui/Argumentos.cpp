@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/gui/Capturar.h"
 #include "app/gui/Programa.h"
 
 #ifndef LECTOR_VERSION
@@ -29,6 +30,7 @@ void Uso(std::FILE* f) {
       f,
       "Uso: lector [log]\n"
       "     lector --configurar [--sistema]\n"
+      "     lector --capturar IP [--puerto N] [--clave K] [--salida ARCHIVO]\n"
       "     lector --help | --version\n"
       "\n"
       "Lee los relojes de asistencia de la cuenta y envía sus marcaciones al servicio.\n"
@@ -40,6 +42,8 @@ void Uso(std::FILE* f) {
       "                         los comprueba y los guarda en Lector.ini con ingreso automático\n"
       "  --configurar --sistema lo mismo para el servicio del sistema (como root), en\n"
       "                         %s/Lector.ini; después: systemctl enable --now lector\n"
+      "  --capturar IP          lee el reloj sin cambiarlo y graba cada paquete con su hora\n"
+      "                         en captura-IP-AAAAMMDD-HHMMSS.txt (o --salida); resume lo leído\n"
       "  --help                 muestra esta ayuda\n"
       "  --version              muestra la versión\n"
       "\n"
@@ -99,6 +103,7 @@ std::optional<int> Argumentos(int argc, char** argv) {
   }
   if (a == std::vector<std::string>{"--configurar"}) return Configurar(CarpetaPrograma());
   if (a == std::vector<std::string>{"--configurar", "--sistema"}) return ConfigurarSistema();
+  if (!a.empty() && a[0] == "--capturar") return Capturar({a.begin() + 1, a.end()});
   // Any other word passes to the program, where only the exact "log" means something.
   for (const std::string& x : a)
     if (x.starts_with("--")) {

@@ -247,6 +247,7 @@ bool ZkSdk::EnviaTodo(const uint8_t* p, size_t n) {
   while (n) {
     const ssize_t r = ::send(fd_, p, n, MSG_NOSIGNAL);
     if (r > 0) {
+      Anota(true, p, static_cast<size_t>(r));
       p += r;
       n -= static_cast<size_t>(r);
       continue;
@@ -301,6 +302,7 @@ std::optional<Paquete> ZkSdk::SiguientePaquete(Reloj::time_point limite) {
       const ssize_t r = ::recv(fd_, buf, sizeof buf, 0);
       if (r >= 0) {
         recibioAlgo_ = true;
+        if (r > 0) Anota(false, buf, static_cast<size_t>(r));
         auto p = LeePayload(buf, static_cast<size_t>(r), false);
         if (!p) continue;  // shorter than a header: not from a clock
         RevisaChecksum(buf, static_cast<size_t>(r));
@@ -345,9 +347,11 @@ std::optional<Paquete> ZkSdk::SiguientePaquete(Reloj::time_point limite) {
     ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &uno, sizeof uno);
     if (r > 0) {
       recibioAlgo_ = true;
+      Anota(false, rx_.data() + antes, static_cast<size_t>(r));
       continue;
     }
     if (r == 0) {  // the device closed the connection
+      Anota(false, nullptr, 0);
       Rompe();
       return std::nullopt;
     }
@@ -445,6 +449,8 @@ bool ZkSdk::Connect_Net(const std::string& ip, int32_t puerto) {
   motivo_.clear();
   ipMotivo_ = ip;
   recibioAlgo_ = false;
+  ultimos_.Limpia();
+  capacidades_.reset();
   if (puerto <= 0 || puerto > 65535) return false;
   const auto direccion = DireccionIpv4(ip);
   if (!direccion) return false;
@@ -517,7 +523,8 @@ bool ZkSdk::GetFirmwareVersion(int32_t, std::string& version) {
 std::optional<Capacidades> ZkSdk::LeeCapacidades() {
   auto r = Pide(CMD_GET_FREE_SIZES);
   if (!r || r->comando != CMD_ACK_OK) return std::nullopt;
-  return DecodificaCapacidades(r->datos.data(), r->datos.size());
+  capacidades_ = DecodificaCapacidades(r->datos.data(), r->datos.size());
+  return capacidades_;
 }
 
 bool ZkSdk::LeeTrozo(uint32_t inicio, uint32_t tam, Bytes& destino) {

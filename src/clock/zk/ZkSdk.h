@@ -53,6 +53,9 @@
 // returned (0 when they return none), SetStrCardNumber sets it, SSR_SetUserInfo writes it. It
 // starts unset at each Connect_Net; unset, SSR_SetUserInfo keeps the user's card (0 for a new
 // user).
+//
+// Wire: every unit sent and received goes to the optional Escucha (a capture), and its last
+// 4 KiB stay for UltimoIntercambio, so that a failed reading can leave its evidence in the log.
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -61,6 +64,7 @@
 #include <vector>
 
 #include "clock/ClockSdk.h"
+#include "clock/zk/Captura.h"
 #include "clock/zk/ZkProtocolo.h"
 #include "support/Parada.h"
 
@@ -129,10 +133,16 @@ class ZkSdk : public ClockSdk {
                      int32_t& minuto, int32_t& segundo) override;
   std::string MotivoDeFalla(const std::string& ip) override;
   int32_t UltimoError() override { return ultimoError_; }
+  std::string UltimoIntercambio() override { return ultimos_.Texto(); }
 
   // Where the one warning per connection about a received checksum goes (standard error when
   // unset).
   void PoneBitacora(std::function<void(const std::string&)> f) { bitacora_ = std::move(f); }
+
+  // Sees every unit on the wire from now on (nullptr: none); not owned.
+  void PoneEscucha(Escucha* e) { escucha_ = e; }
+  // The clock's counts as last read (with a bulk read), for a capture's summary.
+  const std::optional<Capacidades>& CapacidadesLeidas() const { return capacidades_; }
 
   // State, for tests and tools.
   bool PorUdp() const { return udp_; }
@@ -177,6 +187,10 @@ class ZkSdk : public ClockSdk {
   // A face command: ACK_OK within a second; no answer leaves the connection as it was.
   bool PideCara(uint16_t comando, const Bytes& datos);
   void RevisaChecksum(const uint8_t* payload, size_t n);
+  void Anota(bool enviado, const uint8_t* p, size_t n) {
+    ultimos_.Unidad(enviado, udp_, p, n);
+    if (escucha_) escucha_->Unidad(enviado, udp_, p, n);
+  }
 
   // Transfers.
   std::optional<Bytes> LeeMasivo(const PeticionMasiva& peticion);
@@ -207,6 +221,9 @@ class ZkSdk : public ClockSdk {
   std::chrono::milliseconds espera_;
   const Parada* parada_ = nullptr;
   std::function<void(const std::string&)> bitacora_;
+  Escucha* escucha_ = nullptr;
+  UltimosBytes ultimos_;
+  std::optional<Capacidades> capacidades_;
   bool avisoChecksum_ = false;
   std::string motivo_, ipMotivo_;
   bool recibioAlgo_ = false;  // some byte came from the device since Connect_Net began
