@@ -179,7 +179,7 @@ void Login::Apertura() {
 
 // The service call runs on the worker; the window stays alive and answers meanwhile.
 void Login::cmdOK_Click() {
-  espera_->stop();
+  Detiene();  // a retry due meanwhile would sign in twice
   cmdOK_->setEnabled(false);
   setCursor(Qt::WaitCursor);
   const bool recordar = CRec_->isChecked(), automatico = CAuto_->isChecked();
