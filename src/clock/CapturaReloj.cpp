@@ -1,6 +1,11 @@
 #include "clock/CapturaReloj.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <ostream>
@@ -10,6 +15,7 @@
 
 #include "clock/zk/Captura.h"
 #include "clock/zk/ZkSdk.h"
+#include "support/Archivos.h"
 
 namespace lector::clock {
 
@@ -39,6 +45,37 @@ bool FechaRara(int a, int m, int d, int h, int mi, int s, const std::tm& hoy) {
   return clave > std::make_tuple(hoy.tm_year + 1900, hoy.tm_mon + 1, hoy.tm_mday + 1);
 }
 
+// The file written again with the users' passwords masked: a new file beside it renamed over
+// it, so that a failure leaves the capture as it was. Empty, or why it could not be done.
+std::string EnmascaraArchivo(const std::filesystem::path& ruta) {
+  std::string texto;
+  if (!LeeArchivo(ruta, texto)) return std::strerror(errno);
+  const std::string enmascarado = zk::EnmascaraCaptura(texto);
+  if (enmascarado == texto) return {};
+  auto nueva = ruta;
+  nueva += ".nuevo";
+  const int fd = AbreSinEnlace(nueva, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) return std::strerror(errno);
+  std::error_code error;
+  for (size_t hecho = 0; hecho < enmascarado.size();) {
+    const ssize_t n = ::write(fd, enmascarado.data() + hecho, enmascarado.size() - hecho);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const std::string motivo = std::strerror(errno);
+      ::close(fd);
+      std::filesystem::remove(nueva, error);
+      return motivo;
+    }
+    hecho += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  std::filesystem::rename(nueva, ruta, error);
+  if (!error) return {};
+  const std::string motivo = error.message();
+  std::filesystem::remove(nueva, error);
+  return motivo;
+}
+
 }  // namespace
 
 std::string NombreCaptura(const std::string& ip) {
@@ -58,7 +95,9 @@ int CapturaReloj(const OpcionesCaptura& o, std::ostream& resumen, std::ostream& 
   char cuando[32];
   std::strftime(cuando, sizeof cuando, "%Y-%m-%d %H:%M:%S", &inicio);
   archivo << zk::kCabeceraCaptura << "\n# reloj " << o.ip << ":" << o.puerto << ", " << cuando
-          << "\n# la clave de comunicación (CMD_AUTH) va enmascarada con **" << std::endl;
+          << "\n# la clave de comunicación (CMD_AUTH) y las claves de los usuarios van "
+             "enmascaradas con **"
+          << std::endl;
 
   zk::ZkSdk sdk(o.espera);
   std::vector<std::string> rarezas, fallas;
@@ -67,7 +106,13 @@ int CapturaReloj(const OpcionesCaptura& o, std::ostream& resumen, std::ostream& 
   sdk.PoneEscucha(&grabador);
   if (o.clave) sdk.SetCommPassword(o.clave);
   auto termina = [&] {
-    archivo.flush();
+    // Units are written as they come (a capture cut short still holds what happened); the
+    // passwords inside them are only found once the whole exchange is there.
+    sdk.PoneEscucha(nullptr);
+    archivo.close();
+    if (const std::string motivo = EnmascaraArchivo(o.archivo); !motivo.empty())
+      errores << "lector: no se pudieron enmascarar las claves de los usuarios en "
+              << o.archivo.string() << ": " << motivo << "\n";
     resumen << "Archivo: " << std::filesystem::absolute(o.archivo).string() << " ("
             << grabador.Unidades() << " unidades)\n";
   };

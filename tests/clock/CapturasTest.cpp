@@ -69,6 +69,7 @@ TEST(Capturas, CadaCapturaSeLeeComoElRelojGrabado) {
       clocksim::EstadoReloj e;
       e.perfil = perfil.nombre;
       clocksim::Genera(e, {3, 40, 7, clocksim::SegundosCiviles({2026, 3, 1, 0, 0, 0})});
+      e.usuarios.front().clave = "4321";  // every capture shows a password masked
       e.horaFija = clocksim::SegundosCiviles({2026, 3, 3, 14, 5, 0});
       clocksim::AplicaPerfil(e);
       auto o = En(33);
@@ -161,11 +162,51 @@ TEST(Capturas, LaClaveDeComunicacionNoVaAlArchivo) {
       // Masked: the checksum (it would give the key away) and the data, read back as zeros.
       const bool auth = comando == zk::CMD_AUTH;
       const size_t base = udp ? 0 : zk::kTamPrefijoTcp;
-      if (auth) std::fill(u.bytes.begin() + base + 2, u.bytes.begin() + base + 4, 0);
-      if (auth) std::fill(u.bytes.begin() + base + 8, u.bytes.end(), 0);
-      u.enmascarada = auth;
+      for (size_t i = 0; auth && i < u.bytes.size(); ++i) {
+        u.oculto.push_back((i >= base + 2 && i < base + 4) || i >= base + 8);
+        if (u.oculto.back()) u.bytes[i] = 0;
+      }
       EXPECT_EQ(*leida, u);
     }
+}
+
+// The users' passwords are masked too, and a masked capture still reads as the clock did.
+TEST(Capturas, LasClavesDeLosUsuariosNoVanAlArchivo) {
+  clocksim::EstadoReloj e;
+  clocksim::Genera(e, {3, 40, 7, clocksim::SegundosCiviles({2026, 3, 1, 0, 0, 0})});
+  e.usuarios[0].clave = "123456";
+  e.usuarios[1].clave = "987";
+  const auto ruta = std::filesystem::path(::testing::TempDir()) / "lector-claves.txt";
+  std::ostringstream resumen;
+  // The users and records of a clock, captured first with `graba`.
+  auto lee = [&](clocksim::Emulador&& r, const std::string& ip, std::string& cl, bool graba) {
+    r.Inicia();
+    if (graba) clock::CapturaReloj({ip, clock::kPuertoReloj, 0, ruta, 1500ms}, resumen, resumen);
+    clock::zk::ZkSdk sdk(1500ms);
+    std::vector<std::string> v;
+    std::string a, b, c;
+    int32_t x[9]{};
+    bool h = false;
+    EXPECT_TRUE(sdk.Connect_Net(ip, clock::kPuertoReloj) && sdk.ReadAllUserID(0) &&
+                sdk.ReadGeneralLogData(0));
+    for (; sdk.SSR_GetAllUserInfo(0, a, b, c, x[0], h); cl += c) v.push_back(a + " " + b);
+    while (sdk.SSR_GetGeneralLogData(0, a, x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], x[8]))
+      for (int32_t k : x) v.push_back(a + " " + std::to_string(k));
+    return v;
+  };
+  for (bool udp : {false, true}) {
+    auto o = En(35);
+    o.tcp = !udp;
+    o.udp = udp;
+    std::string claves, ningunas;
+    const auto vivo = lee(clocksim::Emulador(e, o), o.direccion, claves, true);
+    for (const char* hex : {"313233343536", "39383700"})  // "123456"; "987" and its end
+      EXPECT_EQ(LeeArchivo(ruta).find(hex), std::string::npos) << hex;
+    EXPECT_NE(LeeArchivo(ruta).find("**********"), std::string::npos);  // a password field at least
+    o.reproduccion = std::make_shared<clocksim::Reproduccion>(clocksim::Reproduccion::Carga(ruta));
+    EXPECT_EQ(lee(clocksim::Emulador({}, o), o.direccion, ningunas, false), vivo);
+    EXPECT_EQ(claves.substr(0, 9) + "|" + ningunas, "123456987|");  // none read back
+  }
 }
 
 }  // namespace

@@ -29,10 +29,12 @@ Reproduccion::Reproduccion(const std::vector<zk::UnidadCaptura>& unidades) {
         agrega(false, payload);
     } else if (actual[u.udp] >= 0) {
       Pedido& p = pedidos_[static_cast<size_t>(actual[u.udp])];
-      if (u.cierre)
+      if (u.cierre) {
         p.cierre = true;
-      else
+      } else {
         p.respuesta.push_back(u.bytes);
+        p.ocultos.push_back(u.oculto);
+      }
     }
   }
 }
@@ -52,10 +54,10 @@ Reproduccion::Clave Reproduccion::ClaveDe(bool udp, const zk::Paquete& p) {
   return {udp, p.comando, p.comando == zk::CMD_AUTH ? zk::Bytes{} : p.datos};
 }
 
-void Reproduccion::Reestampa(uint8_t* q, size_t n, const Pedido& grabado,
-                             const zk::Paquete& vivo) const {
+void Reproduccion::Reestampa(uint8_t* q, size_t n, const Pedido& grabado, const zk::Paquete& vivo,
+                             bool sumaOculta) const {
   if (n < zk::kTamCabecera) return;
-  const bool valido = zk::ChecksumValido(q, n);
+  const bool valido = sumaOculta || zk::ChecksumValido(q, n);
   const uint16_t id = zk::LeeU16(q + 6);
   if (id == grabado.id) {
     zk::PoneU16(q + 6, vivo.idRespuesta);
@@ -64,7 +66,7 @@ void Reproduccion::Reestampa(uint8_t* q, size_t n, const Pedido& grabado,
   }
   // Data packets of some clocks count in the session field; only the session itself changes.
   if (zk::LeeU16(q + 4) == grabado.sesion) zk::PoneU16(q + 4, vivo.sesion);
-  if (!valido) return;  // a clock's wrong checksum stays wrong
+  if (!valido) return;  // a clock's wrong checksum stays wrong; a masked one was never known
   zk::PoneU16(q + 2, 0);
   zk::PoneU16(q + 2, zk::Checksum(q, n));
 }
@@ -86,19 +88,31 @@ Reproduccion::Salida Reproduccion::Responde(const zk::Paquete& pedido, Transport
   ++k;
   s.unidades = grabado.respuesta;
   s.cerrar = grabado.cierre;
+  // Whether the checksum at byte i of a unit (or of the stream) was masked.
+  auto oculto = [](const std::vector<bool>& m, size_t i) { return i + 1 < m.size() && m[i]; };
   if (udp) {
-    for (auto& u : s.unidades) Reestampa(u.data(), u.size(), grabado, pedido);
+    for (size_t k = 0; k < s.unidades.size(); ++k)
+      Reestampa(s.unidades[k].data(), s.unidades[k].size(), grabado, pedido,
+                oculto(grabado.ocultos[k], 2));
   } else {
     // The TCP units as one stream, each frame's header restamped where it lies, then cut again
     // where the clock cut it.
     zk::Bytes flujo;
-    for (const auto& u : s.unidades) flujo.insert(flujo.end(), u.begin(), u.end());
+    std::vector<bool> mascara;
+    for (size_t k = 0; k < s.unidades.size(); ++k) {
+      const auto& u = s.unidades[k];
+      flujo.insert(flujo.end(), u.begin(), u.end());
+      mascara.resize(flujo.size());
+      std::copy(grabado.ocultos[k].begin(), grabado.ocultos[k].end(),
+                mascara.end() - static_cast<std::ptrdiff_t>(u.size()));
+    }
     for (size_t i = 0; i < flujo.size();) {
       uint32_t largo = 0;
       if (zk::ExaminaTramaTcp(flujo.data() + i, flujo.size() - i, largo) !=
           zk::EstadoTrama::kCompleta)
         break;  // garbage or a frame cut short: as recorded
-      Reestampa(flujo.data() + i + zk::kTamPrefijoTcp, largo, grabado, pedido);
+      Reestampa(flujo.data() + i + zk::kTamPrefijoTcp, largo, grabado, pedido,
+                oculto(mascara, i + zk::kTamPrefijoTcp + 2));
       i += zk::kTamPrefijoTcp + largo;
     }
     size_t i = 0;

@@ -9,7 +9,8 @@
 // clock cut them, one write each; datagrams whole), byte for byte except for the headers: the
 // reply id of the recorded request becomes the new request's (and those of earlier recorded
 // requests the ids that replaced them, for late answers), the recorded session id the one the
-// request carries, and a checksum that was right is computed again. A request recorded without
+// request carries, and a checksum that was right, or masked ("**": the packet held a password),
+// is computed again (the masked bytes go out as zeros). A request recorded without
 // an answer gets none (a silent clock), one whose answer ended with the clock closing the
 // connection closes it, and a request the capture does not hold is answered CMD_ACK_ERROR and
 // reported.
@@ -46,10 +47,12 @@ class Reproduccion {
   struct Pedido {
     uint16_t sesion = 0, id = 0;
     std::vector<zk::Bytes> respuesta;
+    std::vector<std::vector<bool>> ocultos;  // per unit of respuesta: its masked bytes
     bool cierre = false;
   };
   static Clave ClaveDe(bool udp, const zk::Paquete& p);
-  void Reestampa(uint8_t* payload, size_t n, const Pedido& grabado, const zk::Paquete& vivo) const;
+  void Reestampa(uint8_t* payload, size_t n, const Pedido& grabado, const zk::Paquete& vivo,
+                 bool sumaOculta) const;
 
   std::vector<Pedido> pedidos_;
   std::map<Clave, std::vector<size_t>> porClave_;

@@ -13,9 +13,11 @@
 // by us, "<" received from the clock; milliseconds since the capture began; "tcp" or "udp"; the
 // bytes in lowercase hex exactly as they went: one send() or one recv() each, so TCP segments
 // keep the cuts the clock made (a header may start in the middle of a line), UDP datagrams are
-// whole. "-" instead of bytes: the clock closed the TCP connection. The comm key never goes to
-// the file: the CMD_AUTH request's checksum and data are written as "**" pairs (read back as
-// zeros), since the checksum alone would give a 6-digit key away.
+// whole. "-" instead of bytes: the clock closed the TCP connection. No password goes to the file:
+// the CMD_AUTH request's data (the comm key) and the password field of every user record in a
+// users data set the clock sent are written as "**" pairs (read back as zeros), and so is the
+// checksum of every packet holding a masked byte, since the checksum alone would narrow a short
+// key down to a few guesses.
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -45,17 +47,26 @@ struct UnidadCaptura {
   uint32_t ms = 0;
   Bytes bytes;
   bool cierre = false;       // the clock closed the connection (no bytes)
-  bool enmascarada = false;  // some bytes were "**"
+  std::vector<bool> oculto;  // per byte: written "**" (empty: none beyond the comm key)
   bool operator==(const UnidadCaptura&) const = default;
 };
 
-// The unit's line (without its end), with the comm key masked.
+// The unit's line (without its end), with the comm key and the bytes in `oculto` masked.
 std::string LineaDeCaptura(const UnidadCaptura& u);
 // One line back; nullopt for a comment or a line that is not a unit (error says which, empty
 // for a comment or a blank line).
 std::optional<UnidadCaptura> LeeLineaCaptura(std::string_view linea, std::string& error);
 // A whole capture; throws std::runtime_error naming the line that is wrong.
 std::vector<UnidadCaptura> LeeCaptura(std::istream& entrada);
+
+// Marks in `oculto` the password field of every user record in every users data set the clock
+// sent in these units (read as ZkSdk reads them: TCP streams cut into frames, requests paired
+// with their answers), and the checksum of every packet holding such a byte. Any bytes at all:
+// what it cannot make out it leaves as it is.
+void EnmascaraClaves(std::vector<UnidadCaptura>& unidades);
+// A whole capture's text again, with EnmascaraClaves applied; header, comments and lines that
+// are not units stay as they are.
+std::string EnmascaraCaptura(std::string_view texto);
 
 // Writes each unit as it comes, so that a capture cut short still holds what happened.
 class GrabadorCaptura : public Escucha {
