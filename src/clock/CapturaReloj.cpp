@@ -1,8 +1,5 @@
 #include "clock/CapturaReloj.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -45,35 +42,14 @@ bool FechaRara(int a, int m, int d, int h, int mi, int s, const std::tm& hoy) {
   return clave > std::make_tuple(hoy.tm_year + 1900, hoy.tm_mon + 1, hoy.tm_mday + 1);
 }
 
-// The file written again with the users' passwords masked: a new file beside it renamed over
-// it, so that a failure leaves the capture as it was. Empty, or why it could not be done.
+// The file written again with the users' passwords masked (through a new file renamed over it,
+// so that a failure leaves the capture as it was). Empty, or why it could not be done.
 std::string EnmascaraArchivo(const std::filesystem::path& ruta) {
   std::string texto;
   if (!LeeArchivo(ruta, texto)) return std::strerror(errno);
   const std::string enmascarado = zk::EnmascaraCaptura(texto);
-  if (enmascarado == texto) return {};
-  auto nueva = ruta;
-  nueva += ".nuevo";
-  const int fd = AbreSinEnlace(nueva, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (fd < 0) return std::strerror(errno);
-  std::error_code error;
-  for (size_t hecho = 0; hecho < enmascarado.size();) {
-    const ssize_t n = ::write(fd, enmascarado.data() + hecho, enmascarado.size() - hecho);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const std::string motivo = std::strerror(errno);
-      ::close(fd);
-      std::filesystem::remove(nueva, error);
-      return motivo;
-    }
-    hecho += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  std::filesystem::rename(nueva, ruta, error);
-  if (!error) return {};
-  const std::string motivo = error.message();
-  std::filesystem::remove(nueva, error);
-  return motivo;
+  if (enmascarado == texto || EscribeArchivo(ruta, enmascarado)) return {};
+  return std::strerror(errno);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace lector {
 
@@ -50,6 +51,32 @@ void ProtegeCarpeta(Lector& l) {
       ::fchmod(fd, st.st_mode & 0700) == 0)
     l.display.AddLog("Lector.ini podía ser leído por otros usuarios; ahora solo por su dueño.");
   ::close(fd);
+}
+
+bool EscribeArchivo(const std::filesystem::path& ruta, const std::string& contenido) {
+  std::string temporal = ruta.string() + ".XXXXXX";
+  int fd = ::mkostemp(temporal.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, 0600) == 0;
+  const char* p = contenido.data();
+  size_t resta = contenido.size();
+  while (ok && resta > 0) {
+    ssize_t n = ::write(fd, p, resta);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      ok = false;
+    else
+      p += n, resta -= static_cast<size_t>(n);
+  }
+  ok = ::fsync(fd) == 0 && ok;
+  ok = ::close(fd) == 0 && ok;
+  if (ok) ok = ::rename(temporal.c_str(), ruta.c_str()) == 0;
+  if (!ok) {
+    const int e = errno;
+    ::unlink(temporal.c_str());
+    errno = e;
+  }
+  return ok;
 }
 
 }  // namespace lector

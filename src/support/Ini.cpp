@@ -1,9 +1,5 @@
 #include "support/Ini.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -113,36 +109,6 @@ Ubicacion Busca(const std::vector<std::string>& lineas, const std::string& secci
   return u;
 }
 
-bool LeeBytes(const std::filesystem::path& archivo, std::string& contenido) {
-  return LeeArchivo(archivo, contenido);
-}
-
-// Writes the whole file through a temporary one and a rename, so that a crash leaves either
-// the old or the new settings, never half of them.
-bool EscribeBytes(const std::filesystem::path& archivo, const std::string& contenido) {
-  // A fresh name made exclusively beside the file: whatever already sits at a name is never
-  // opened, truncated or re-permissioned.
-  std::string temporal = archivo.string() + ".XXXXXX";
-  int fd = ::mkostemp(temporal.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0600) == 0;
-  const char* p = contenido.data();
-  size_t resta = contenido.size();
-  while (ok && resta > 0) {
-    ssize_t n = ::write(fd, p, resta);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      ok = false;
-    else
-      p += n, resta -= static_cast<size_t>(n);
-  }
-  ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  if (ok) ok = ::rename(temporal.c_str(), archivo.c_str()) == 0;
-  if (!ok) ::unlink(temporal.c_str());
-  return ok;
-}
-
 // ---- Scrambling, on 8-bit codes.
 
 std::mt19937& Generador() {
@@ -240,7 +206,7 @@ std::string Corta(const std::string& utf8) {
 std::string LeeIni(const std::filesystem::path& archivo, const std::string& seccion,
                    const std::string& clave, const std::string& porDefecto) {
   std::string valor = Utf8ACp1252(porDefecto), contenido;
-  if (LeeBytes(archivo, contenido)) {
+  if (LeeArchivo(archivo, contenido)) {
     auto lineas = Lineas(contenido);
     auto u = Busca(lineas, Recorta(Utf8ACp1252(seccion)), Recorta(Utf8ACp1252(clave)));
     if (u.clave >= 0) {
@@ -271,7 +237,7 @@ bool GrabaIni(const std::filesystem::path& archivo, const std::string& seccion,
 
   std::string contenido;
   std::error_code ec;
-  if (std::filesystem::exists(archivo, ec) && !LeeBytes(archivo, contenido)) return false;
+  if (std::filesystem::exists(archivo, ec) && !LeeArchivo(archivo, contenido)) return false;
   auto lineas = Lineas(contenido);
   auto u = Busca(lineas, s, k);
   const std::string linea = k + "=" + v;
@@ -285,7 +251,7 @@ bool GrabaIni(const std::filesystem::path& archivo, const std::string& seccion,
   }
   std::string salida;
   for (const auto& l : lineas) salida += l + "\r\n";
-  return EscribeBytes(archivo, salida);
+  return EscribeArchivo(archivo, salida);
 }
 
 std::string Codifica(const std::string& texto) {
