@@ -202,9 +202,11 @@ class Cliente {
       const size_t supuesto = udp_ ? kUsuario28 : kUsuario72;
       size_t tam = cuenta_ ? TamRegistroUsuario(largo, *cuenta_) : 0;
       if (!tam && largo % supuesto == 0) tam = supuesto;
-      const size_t campo = tam == kUsuario72 ? 8 : 5;  // the password, 3 bytes into a record
+      const size_t campo = LargoClaveUsuario(tam);
       auto esClave = [&](size_t k) {
-        return tam && k >= 4 && k - 4 < largo && (k - 4) % tam >= 3 && (k - 4) % tam < 3 + campo;
+        const size_t enRegistro = tam ? (k - 4) % tam : 0;
+        return tam && k >= 4 && k - 4 < largo && enRegistro >= kInicioClaveUsuario &&
+               enRegistro < kInicioClaveUsuario + campo;
       };
       for (size_t k = 0; k < conjunto_.size(); ++k)
         if (esClave(k)) Oculta(conjunto_[k]);

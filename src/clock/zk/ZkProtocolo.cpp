@@ -291,7 +291,7 @@ bool DecodificaUsuario(const uint8_t* p, size_t tam, UsuarioZk& u) {
   if (tam == kUsuario28) {
     u.uid = LeeU16(p);
     u.privilegio = p[2];
-    u.clave = CampoTexto(p + 3, 5);
+    u.clave = CampoTexto(p + kInicioClaveUsuario, LargoClaveUsuario(kUsuario28));
     u.nombre = CampoTexto(p + 8, 8);
     u.tarjeta = LeeU32(p + 16);
     u.grupo = p[21];
@@ -304,7 +304,7 @@ bool DecodificaUsuario(const uint8_t* p, size_t tam, UsuarioZk& u) {
   if (tam == kUsuario72) {
     u.uid = LeeU16(p);
     u.privilegio = p[2];
-    u.clave = CampoTexto(p + 3, 8);
+    u.clave = CampoTexto(p + kInicioClaveUsuario, LargoClaveUsuario(kUsuario72));
     u.nombre = CampoTexto(p + 11, 24);
     u.tarjeta = LeeU32(p + 35);
     u.grupo = p[39];
@@ -322,7 +322,8 @@ bool CodificaUsuario(const UsuarioZk& u, size_t tam, Bytes& destino) {
     if (!pin) return false;
     PoneU16(r, u.uid);
     r[2] = u.privilegio;
-    if (!PoneCampoTexto(r + 3, 5, u.clave, false) || !PoneCampoTexto(r + 8, 8, u.nombre, false))
+    if (!PoneCampoTexto(r + kInicioClaveUsuario, LargoClaveUsuario(kUsuario28), u.clave, false) ||
+        !PoneCampoTexto(r + 8, 8, u.nombre, false))
       return false;
     PoneU32(r + 16, u.tarjeta);
     r[21] = u.grupo;
@@ -332,8 +333,8 @@ bool CodificaUsuario(const UsuarioZk& u, size_t tam, Bytes& destino) {
   } else if (tam == kUsuario72) {
     PoneU16(r, u.uid);
     r[2] = u.privilegio;
-    if (!PoneCampoTexto(r + 3, 8, u.clave, false) || !PoneCampoTexto(r + 11, 24, u.nombre, true) ||
-        !PoneCampoTexto(r + 48, 24, u.usuario, true))
+    if (!PoneCampoTexto(r + kInicioClaveUsuario, LargoClaveUsuario(kUsuario72), u.clave, false) ||
+        !PoneCampoTexto(r + 11, 24, u.nombre, true) || !PoneCampoTexto(r + 48, 24, u.usuario, true))
       return false;
     PoneU32(r + 35, u.tarjeta);
     r[39] = u.grupo;

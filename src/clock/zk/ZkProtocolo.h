@@ -281,6 +281,11 @@ struct UsuarioZk {
 
 constexpr size_t kUsuario28 = 28;
 constexpr size_t kUsuario72 = 72;
+// The keypad password's field in a record of either size (the one secret a record carries).
+constexpr size_t kInicioClaveUsuario = 3;
+constexpr size_t LargoClaveUsuario(size_t tam) {
+  return tam == kUsuario72 ? 8 : 5;
+}
 bool DecodificaUsuario(const uint8_t* p, size_t tam, UsuarioZk& u);
 // False (nothing appended) for another size, for texts longer than their fields (a name may
 // fill its field without a NUL in 28 bytes; in 72 bytes it needs room for one), or, in 28
